@@ -1,0 +1,68 @@
+#include "text/text_helpers.h"
+
+namespace kelvarin {
+
+std::int64_t extract_group(std::string_view text, std::string& out,
+                           std::int64_t& pos, std::string_view open,
+                           std::string_view close) {
+    if (pos < 0 || static_cast<std::uint64_t>(pos) > text.size()) return -1;
+    const std::size_t o = text.find(open, static_cast<std::size_t>(pos));
+    if (o == std::string_view::npos) return -1;
+    pos = static_cast<std::int64_t>(o);
+    // The content and the search for the closing delimiter both start one
+    // byte after the opening one, so "$" can serve as both delimiters.
+    const std::size_t c = text.find(close, o + 1);
+    if (c == std::string_view::npos) {
+        out.assign(text.substr(o + 1));
+        return -1;
+    }
+    out.assign(text.substr(o + 1, c - (o + 1)));
+    return static_cast<std::int64_t>(c);
+}
+
+void trim_leading_blanks(std::string& text) {
+    std::size_t n = 0;
+    while (n < text.size()) {
+        const unsigned char b = static_cast<unsigned char>(text[n]);
+        if (b != 0x20 && b != 0x81 && b != 0x40 && b != 0x09) break;
+        ++n;
+    }
+    text.erase(0, n);
+}
+
+std::string strip_extension(std::string_view path) {
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string_view::npos) return std::string(path);
+    return std::string(path.substr(0, dot));
+}
+
+std::string base_name(std::string_view path) {
+    std::size_t sep = path.rfind('\\');
+    if (sep == std::string_view::npos) sep = path.rfind('/');
+    if (sep == std::string_view::npos) return std::string(path);
+    return std::string(path.substr(sep + 1));
+}
+
+std::string int_to_string(std::int64_t value) {
+    // Work on the unsigned magnitude so that the smallest value keeps all
+    // its digits.
+    std::uint64_t magnitude = value < 0
+        ? 0 - static_cast<std::uint64_t>(value)
+        : static_cast<std::uint64_t>(value);
+    char digits[24];
+    std::size_t n = sizeof digits;
+    do {
+        digits[--n] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (value < 0) digits[--n] = '-';
+    return std::string(digits + n, sizeof digits - n);
+}
+
+void replace_first(std::string& text, std::string_view from,
+                   std::string_view to) {
+    const std::size_t at = text.find(from);
+    if (at != std::string::npos) text.replace(at, from.size(), to);
+}
+
+}  // namespace kelvarin
