@@ -1,0 +1,30 @@
+// Turns the lines of the document body into wiki mark-up, one line at a time,
+// by a fixed sequence of byte-wise tests against LaTeX constructs.
+#ifndef KELVARIN_BODY_TRANSLATOR_H
+#define KELVARIN_BODY_TRANSLATOR_H
+
+#include <string>
+
+namespace kelvarin {
+
+struct JobState;
+
+// Context carried from one body line to the next. Each mode is one flag, not
+// a counter: nested environments of a kind share it, the first close clears it.
+struct BodyState {
+    bool in_figure = false;        // between "\begin{figure}" and "\end{figure}"
+    bool in_enumerate = false;     // "\item" becomes "+"
+    bool in_itemize = false;       // "\item" becomes "-"
+    bool in_verbatim = false;      // lines written as code, leading blanks kept
+    bool in_quote = false;         // leading blanks kept
+    bool quote_pending = false;    // quotation opened, nothing of it written yet
+    bool in_display_math = false;  // a display formula is being captured
+};
+
+// Translates one body line. `line` is the line as read; it is used as the
+// working buffer and holds no meaning for the caller afterwards.
+void translate_body_line(JobState& job, std::string& line);
+
+}  // namespace kelvarin
+
+#endif

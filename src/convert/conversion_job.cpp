@@ -1,0 +1,129 @@
+#include "convert/conversion_job.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "convert/body_translator.h"
+#include "convert/directives.h"
+#include "convert/equation_document.h"
+#include "convert/job_state.h"
+#include "text/file_identity.h"
+#include "text/line_input.h"
+#include "text/text_helpers.h"
+
+namespace kelvarin {
+
+namespace {
+
+void report_invalid_file() {
+    std::fputs("Invalid file specified\n", stdout);
+    std::fflush(stdout);
+}
+
+// One line on standard error, so standard output keeps only its own lines.
+void report_problem(const std::string& path, const char* what, int error_number) {
+    std::fputs("kelvarin: ", stderr);
+    std::fwrite(path.data(), 1, path.size(), stderr);
+    std::fprintf(stderr, ": %s: %s\n", what, std::strerror(error_number));
+    std::fflush(stderr);
+}
+
+// A preamble line naming the document class is kept with the class alone,
+// set at 12pt: "\documentclass[12pt]{" + first brace group + "}".
+void rewrite_document_class(JobState& job, std::string& raw_line) {
+    std::int64_t pos = 0;
+    if (extract_group(raw_line, job.group, pos, "{", "}") == -1) return;
+    raw_line.assign("\\documentclass[12pt]{");
+    raw_line.append(job.group);
+    raw_line.append("}");
+}
+
+// Reads every line and routes it. Returns at "\end{document}", at the end of
+// the input or at a read error.
+void read_source(JobState& job, LineInput& in) {
+    std::string raw_line;
+    while (read_line(in, raw_line)) {
+        job.line_number += 1;
+
+        std::string_view line_text = raw_line;
+        const std::size_t percent = raw_line.find('%');
+        if (percent != std::string::npos) {
+            apply_directive(raw_line, job.settings);
+            line_text = line_text.substr(0, percent);
+        }
+
+        // "\begin{document}" is tested first, so a line holding both markers
+        // does not end the reading.
+        if (contains(line_text, "\\begin{document}")) {
+            job.in_document = true;
+            continue;
+        }
+        if (contains(line_text, "\\end{document}")) return;
+
+        if (!job.in_document) {
+            if (contains(line_text, "\\documentclass"))
+                rewrite_document_class(job, raw_line);
+            job.preamble_lines.push_back(raw_line);
+            continue;
+        }
+        translate_body_line(job, raw_line);
+    }
+}
+
+}  // namespace
+
+bool convert_file(const std::string& input_path) {
+    LineInput in;
+    if (!open_input(in, input_path)) {
+        report_invalid_file();
+        return false;
+    }
+
+    auto job = std::make_unique<JobState>();  // dropped when the call returns
+    job->stem = strip_extension(input_path);
+    const std::string wiki_path = job->stem + ".wiki.txt";
+    const std::string equation_path = job->stem + ".eq.tex";
+    job->equation_prefix = base_name(job->stem) + ".eq";
+
+    // An output that is the input itself under another name would be
+    // truncated on opening, and the source lost.
+    if (is_same_file(input_path, wiki_path) ||
+        is_same_file(input_path, equation_path)) {
+        close_input(in);
+        report_invalid_file();
+        return false;
+    }
+    if (!open_output(job->wiki, wiki_path)) {
+        close_input(in);
+        report_invalid_file();
+        return false;
+    }
+
+    read_source(*job, in);
+    close_input(in);
+    bool ok = true;
+    if (in.read_error) {
+        report_problem(input_path, "read error", in.error_number);
+        ok = false;
+    }
+    if (!close_output(job->wiki)) {
+        report_problem(wiki_path, "write error", job->wiki.error_number);
+        ok = false;
+    }
+
+    LineOutput equations;
+    if (!open_output(equations, equation_path)) {
+        report_invalid_file();
+        return false;
+    }
+    write_equation_document(equations, job->preamble_lines,
+                            job->equation_prefix, job->settings, job->registry);
+    if (equations.failed) {
+        report_problem(equation_path, "write error", equations.error_number);
+        ok = false;
+    }
+    return ok;
+}
+
+}  // namespace kelvarin

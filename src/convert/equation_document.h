@@ -1,0 +1,26 @@
+// The equation document: the source's preamble, a fixed header and one page
+// per formula in number order, each page named by the image to be made of it.
+#ifndef KELVARIN_EQUATION_DOCUMENT_H
+#define KELVARIN_EQUATION_DOCUMENT_H
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "convert/directives.h"
+#include "convert/equation_registry.h"
+#include "text/line_output.h"
+
+namespace kelvarin {
+
+// Writes the whole document to the opened `out` and closes it. Every page
+// comment uses `settings.type` as it stands now, at the end of the reading.
+void write_equation_document(LineOutput& out,
+                             const std::vector<std::string>& preamble_lines,
+                             std::string_view equation_prefix,
+                             const EquationSettings& settings,
+                             const EquationRegistry& registry);
+
+}  // namespace kelvarin
+
+#endif

@@ -1,0 +1,44 @@
+// Everything one conversion owns, from the opening of its input to the
+// return of convert_file. Nothing of it survives from one file to the next.
+#ifndef KELVARIN_JOB_STATE_H
+#define KELVARIN_JOB_STATE_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "convert/body_translator.h"
+#include "convert/directives.h"
+#include "convert/equation_registry.h"
+#include "text/line_output.h"
+
+namespace kelvarin {
+
+struct JobState {
+    std::string stem;             // input path without its last extension
+    std::string equation_prefix;  // last component of stem + ".eq"
+    EquationSettings settings;    // changed by directives, read by references
+    LineOutput wiki;              // the wiki page, written while reading
+    EquationRegistry registry;    // the formulas found so far
+    BodyState body;               // modes of the body translator
+    std::string graphic;          // image of the current or last figure
+    std::string caption;          // caption of the current or last figure
+    std::string formula_text;     // display formula being captured, or the
+                                  // last inline formula taken
+    EquationRecord pending_record;  // filled before each registration
+    std::vector<std::string> preamble_lines;  // lines before the body
+    std::int64_t line_number = 0;  // lines read so far; the first is 1
+    bool in_document = false;      // "\begin{document}" seen
+
+    // Buffers reused from line to line so that no line allocates.
+    std::string group;                          // a brace group's content
+    std::string reference;                      // one formula reference
+    std::string stripped;                       // inline rewrite, groups removed
+    std::string rewritten;                      // inline rewrite, references in
+    std::vector<std::int64_t> removal_positions;  // where each group was removed
+    std::vector<std::int64_t> reference_numbers;  // number of each group
+};
+
+}  // namespace kelvarin
+
+#endif

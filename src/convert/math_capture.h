@@ -1,0 +1,31 @@
+// Formulas of the document body: display formulas captured between their
+// opening and closing lines, inline formulas between two "$" on one line.
+// Each is registered and replaced on the wiki page by an image reference.
+#ifndef KELVARIN_MATH_CAPTURE_H
+#define KELVARIN_MATH_CAPTURE_H
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "convert/directives.h"
+
+namespace kelvarin {
+
+struct JobState;
+
+// Takes the body line if it is a formula line (a display marker at byte 0,
+// a line inside an open display formula, or a line with "$"), writing what it
+// calls for. Returns false when the line is not a formula line.
+bool handle_math_line(JobState& job, std::string_view line);
+
+// Appends to `out` the reference to formula `number`:
+// "#ref(" or "&ref(", image name, "," parameter, "," scale,
+// ["," title], ")" or ");".
+void equation_reference(std::string& out, bool is_inline, std::int64_t number,
+                        std::string_view equation_prefix,
+                        const EquationSettings& settings);
+
+}  // namespace kelvarin
+
+#endif

@@ -1,0 +1,17 @@
+// The batch log "kelvarin.log": per input, "file : <path>" before its
+// conversion starts and "  parse ok" / "  parse failure" after it.
+#ifndef KELVARIN_BATCH_LOG_H
+#define KELVARIN_BATCH_LOG_H
+
+#include <string>
+#include <vector>
+
+namespace kelvarin {
+
+// Converts each path in turn, reporting in the batch log of the working
+// directory. A log that cannot be opened or written costs only its lines.
+void convert_batch(const std::vector<std::string>& paths);
+
+}  // namespace kelvarin
+
+#endif
