@@ -168,3 +168,11 @@ std::string equation_document(const std::vector<std::string>& preamble,
 }
 
 }  // namespace kelvarin_test
+
+namespace kelvarin_test {
+
+std::string wiki_of_body(const std::vector<std::string>& lines) {
+    return convert_source("\\begin{document}\n" + lf(lines) + "\\end{document}\n").wiki;
+}
+
+}  // namespace kelvarin_test

@@ -61,3 +61,11 @@ std::string equation_document(const std::vector<std::string>& preamble,
 }  // namespace kelvarin_test
 
 #endif
+
+namespace kelvarin_test {
+
+// The wiki page made of a document whose body is `lines`, closed by
+// "\end{document}" (so no extra empty line is read).
+std::string wiki_of_body(const std::vector<std::string>& lines);
+
+}  // namespace kelvarin_test
