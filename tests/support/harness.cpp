@@ -1,6 +1,7 @@
 #include "support/harness.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -97,7 +98,7 @@ std::map<std::string, std::size_t> hash_inputs(const std::string& dir,
 }  // namespace
 
 RunResult run_kelvarin(const std::string& working_dir,
-                       const std::vector<std::string>& args) {
+                       const std::vector<std::string>& args, bool unprivileged) {
     const auto before = hash_inputs(working_dir, args);
     int out_pipe[2], err_pipe[2];
     if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) throw std::runtime_error("pipe");
@@ -107,6 +108,12 @@ RunResult run_kelvarin(const std::string& working_dir,
         dup2(err_pipe[1], 2);
         close(out_pipe[0]);
         close(err_pipe[0]);
+        if (unprivileged && geteuid() == 0) {
+            const gid_t nobody_group = 65534;
+            const uid_t nobody = 65534;
+            if (setgroups(0, nullptr) != 0 || setgid(nobody_group) != 0 || setuid(nobody) != 0)
+                _exit(126);
+        }
         if (chdir(working_dir.c_str()) != 0) _exit(127);
         std::vector<char*> argv;
         static char name[] = KELVARIN_BIN;

@@ -35,9 +35,11 @@ struct RunResult {
 
 // Runs kelvarin with `args` in `working_dir`. Every argument that names a
 // file there is hashed before and after, and a changed input fails the test:
-// no run may ever modify its input.
+// no run may ever modify its input. `unprivileged` runs it as the user
+// "nobody" when the tests run as root, so that file modes are obeyed.
 RunResult run_kelvarin(const std::string& working_dir,
-                       const std::vector<std::string>& args);
+                       const std::vector<std::string>& args,
+                       bool unprivileged = false);
 
 // What one conversion of `source` (saved as `name`) produced.
 struct Converted {
