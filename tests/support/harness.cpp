@@ -97,9 +97,10 @@ std::map<std::string, std::size_t> hash_inputs(const std::string& dir,
 
 }  // namespace
 
-RunResult run_kelvarin(const std::string& working_dir,
-                       const std::vector<std::string>& args, bool unprivileged) {
-    const auto before = hash_inputs(working_dir, args);
+namespace {
+
+RunResult spawn(const std::string& binary, const std::string& working_dir,
+                const std::vector<std::string>& args, bool unprivileged) {
     int out_pipe[2], err_pipe[2];
     if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) throw std::runtime_error("pipe");
     const pid_t pid = fork();
@@ -116,11 +117,10 @@ RunResult run_kelvarin(const std::string& working_dir,
         }
         if (chdir(working_dir.c_str()) != 0) _exit(127);
         std::vector<char*> argv;
-        static char name[] = KELVARIN_BIN;
-        argv.push_back(name);
+        argv.push_back(const_cast<char*>(binary.c_str()));
         for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
         argv.push_back(nullptr);
-        execv(KELVARIN_BIN, argv.data());
+        execv(binary.c_str(), argv.data());
         _exit(127);
     }
     close(out_pipe[1]);
@@ -134,6 +134,20 @@ RunResult run_kelvarin(const std::string& working_dir,
     int status = 0;
     waitpid(pid, &status, 0);
     result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+}  // namespace
+
+RunResult run_program(const std::string& binary, const std::string& working_dir,
+                      const std::vector<std::string>& args) {
+    return spawn(binary, working_dir, args, false);
+}
+
+RunResult run_kelvarin(const std::string& working_dir,
+                       const std::vector<std::string>& args, bool unprivileged) {
+    const auto before = hash_inputs(working_dir, args);
+    RunResult result = spawn(KELVARIN_BIN, working_dir, args, unprivileged);
     const auto after = hash_inputs(working_dir, args);
     for (const auto& [arg, hash] : before) {
         auto found = after.find(arg);

@@ -41,6 +41,10 @@ RunResult run_kelvarin(const std::string& working_dir,
                        const std::vector<std::string>& args,
                        bool unprivileged = false);
 
+// Runs any program of the project the same way (no input check).
+RunResult run_program(const std::string& binary, const std::string& working_dir,
+                      const std::vector<std::string>& args);
+
 // What one conversion of `source` (saved as `name`) produced.
 struct Converted {
     RunResult run;

@@ -1,0 +1,93 @@
+#include "render/equation_pages.h"
+
+#include <array>
+
+namespace kelvarin {
+
+namespace {
+
+// The fixed header kelvarin writes after the preamble.
+const std::array<const char*, 7> kHeader = {
+    "", "% kelvarin", "\\usepackage{txfonts}", "\\pagestyle{empty}", "", "\\begin{document}", ""};
+
+std::vector<std::string> split_lines(const std::string& bytes) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        std::size_t end = bytes.find('\n', start);
+        if (end == std::string::npos) end = bytes.size();
+        std::string line = bytes.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(std::move(line));
+        start = end + 1;
+    }
+    return lines;
+}
+
+// Splits "% <image name> - <position>". The image name may itself hold
+// " - " (a source called "a - b.tex", or an odd type), so the position is
+// found from the end.
+bool parse_page_comment(const std::string& line, FormulaPage& page) {
+    const std::size_t block = line.rfind(" - block (row : ");
+    const std::size_t inl = line.rfind(" - inline (row : ");
+    std::size_t cut = std::string::npos;
+    if (block != std::string::npos) cut = block;
+    if (inl != std::string::npos && (cut == std::string::npos || inl > cut)) cut = inl;
+    if (cut == std::string::npos || cut < 2) return false;
+    page.image_name = line.substr(2, cut - 2);
+    page.position = line.substr(cut + 3);
+    return true;
+}
+
+}  // namespace
+
+bool parse_equation_pages(const std::string& bytes, EquationPages& doc, std::string& error) {
+    const std::vector<std::string> lines = split_lines(bytes);
+    std::size_t header = std::string::npos;
+    for (std::size_t i = 0; i + kHeader.size() <= lines.size() && header == std::string::npos; ++i) {
+        bool match = true;
+        for (std::size_t k = 0; k < kHeader.size() && match; ++k) match = lines[i + k] == kHeader[k];
+        if (match) header = i;
+    }
+    if (header == std::string::npos) {
+        error = "not an equation document written by kelvarin (no \"% kelvarin\" header)";
+        return false;
+    }
+    const std::size_t body = header + kHeader.size();
+    doc.head.assign(lines.begin(), lines.begin() + static_cast<long>(body));
+    // Formula lines never hold "%" (kelvarin cuts every line at its first
+    // "%"), so every line that starts with "% " is a page comment.
+    for (std::size_t i = body; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        if (line == "\\end{document}") return true;
+        if (line.compare(0, 2, "% ") == 0) {
+            FormulaPage page;
+            if (!parse_page_comment(line, page)) {
+                error = "line " + std::to_string(i + 1) + ": page comment without a source position";
+                return false;
+            }
+            doc.pages.push_back(std::move(page));
+        } else if (doc.pages.empty()) {
+            if (!line.empty()) {
+                error = "line " + std::to_string(i + 1) + ": text before the first page comment";
+                return false;
+            }
+            continue;
+        }
+        doc.pages.back().lines.push_back(line);
+    }
+    error = "the document has no \\end{document} line";
+    return false;
+}
+
+std::string image_extension(const std::string& image_name) {
+    const std::size_t dot = image_name.rfind('.');
+    return dot == std::string::npos ? std::string() : image_name.substr(dot + 1);
+}
+
+bool is_plain_file_name(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
+}
+
+}  // namespace kelvarin
