@@ -152,17 +152,3 @@ TEST(IntToString, PlainDecimal) {
     EXPECT_EQ(int_to_string(std::numeric_limits<std::int64_t>::max()), "9223372036854775807");
     EXPECT_EQ(int_to_string(std::numeric_limits<std::int64_t>::min()), "-9223372036854775808");
 }
-
-TEST(LineTests, BeginsWithMeansFirstOccurrenceAtZero) {
-    EXPECT_TRUE(begins_with("\\[ x", "\\["));
-    EXPECT_FALSE(begins_with(" \\[", "\\["));
-    EXPECT_FALSE(begins_with("\\", "\\["));
-    EXPECT_TRUE(equals("\\begin{itemize}", "\\begin{itemize}"));
-    EXPECT_FALSE(equals("\\begin{itemize} ", "\\begin{itemize}"));
-}
-
-TEST(ReplaceFirst, OnlyTheFirstOccurrence) {
-    std::string s = "one \\\\ two \\\\ three";
-    replace_first(s, "\\\\", "~");
-    EXPECT_EQ(s, "one ~ two \\\\ three");
-}
