@@ -177,3 +177,15 @@ TEST(HostileInputs, InputGivenTwiceAndItsOwnOutputAsInput) {
     // a.wiki.txt was all preamble to the second conversion.
     EXPECT_EQ(read_file(box.path("a.wiki.eq.tex")), equation_document({"&ref(a.eq1.gif,,70%);", "", ""}, {}));
 }
+
+TEST(HostileInputs, PathWithSpacesNonAsciiAndLineBreaks) {
+    Sandbox box;
+    const std::string name = "-my paper \xe2\x88\x91\xff\r\nline.tex";
+    write_file(box.path(name), kBegin + "$x$\n");
+    RunResult r = run_kelvarin(box.dir, {name});
+    const std::string stem = name.substr(0, name.size() - 4);
+    // The log repeats the argument byte for byte, whatever it holds.
+    EXPECT_EQ(read_file(box.path("kelvarin.log")), crlf({"file : " + name, "  parse ok"}));
+    EXPECT_EQ(read_file(box.path(stem + ".wiki.txt")), crlf({"&ref(" + stem + ".eq1.gif,,70%);", ""}));
+    EXPECT_EQ(r.out, "");
+}
