@@ -10,15 +10,6 @@ namespace kelvarin {
 
 namespace {
 
-// Takes the line's first brace group (from its first "{" to the first "}"
-// after it) into job.group. Returns the position of that "}", or -1 when the
-// group is not closed.
-std::int64_t take_brace_group(JobState& job, const std::string& line) {
-    std::int64_t pos = 0;
-    job.group.clear();
-    return extract_group(line, job.group, pos, "{", "}");
-}
-
 // The figure block: the image and, when there is one, its centred caption as
 // the two rows of a one-column table.
 void write_figure_block(JobState& job) {
@@ -45,10 +36,6 @@ void rewrite_item(std::string& line, char marker) {
 void translate_body_line(JobState& job, std::string& line) {
     BodyState& mode = job.body;
 
-    // Comment cut: '\%' starts a comment like a lone "%".
-    const std::size_t percent = line.find('%');
-    if (percent != std::string::npos) line.resize(percent);
-
     // Leading blanks, except where layout matters.
     if (!mode.in_verbatim && !mode.in_quote) trim_leading_blanks(line);
 
@@ -61,14 +48,14 @@ void translate_body_line(JobState& job, std::string& line) {
     else if (contains(line, "\\subsubsection{"))
         heading = "***";
     if (heading != nullptr) {
-        if (take_brace_group(job, line) != -1)
+        if (first_brace_group(line, job.group) != -1)
             write_line(job.wiki, {heading, job.group});
         return;
     }
 
     // Paragraph title; the rest of the line goes on.
     if (contains(line, "\\paragraph{")) {
-        const std::int64_t close = take_brace_group(job, line);
+        const std::int64_t close = first_brace_group(line, job.group);
         if (close != -1) {
             write_line(job.wiki, {"-", job.group, "~"});
             line.erase(0, static_cast<std::size_t>(close) + 1);
@@ -93,9 +80,9 @@ void translate_body_line(JobState& job, std::string& line) {
         // Any "\includegraphics", with options or not; the name is still the
         // line's first brace group.
         if (contains(line, "\\includegraphics") &&
-            take_brace_group(job, line) != -1)
+            first_brace_group(line, job.group) != -1)
             job.graphic = job.group;
-        if (contains(line, "\\caption{") && take_brace_group(job, line) != -1)
+        if (contains(line, "\\caption{") && first_brace_group(line, job.group) != -1)
             job.caption = job.group;
     }
     if (contains(line, "\\end{figure}")) {

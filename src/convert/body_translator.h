@@ -21,8 +21,9 @@ struct BodyState {
     bool in_display_math = false;  // a display formula is being captured
 };
 
-// Translates one body line. `line` is the line as read; it is used as the
-// working buffer and holds no meaning for the caller afterwards.
+// Translates one body line. `line` is the line as read, already cut at its
+// first "%" by the job; it is used as the working buffer and holds no meaning
+// for the caller afterwards.
 void translate_body_line(JobState& job, std::string& line);
 
 }  // namespace kelvarin

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include "convert/body_translator.h"
 #include "convert/directives.h"
@@ -32,8 +31,7 @@ void report_problem(const std::string& path, const char* what, int error_number)
 // A preamble line naming the document class is kept with the class alone,
 // set at 12pt: "\documentclass[12pt]{" + first brace group + "}".
 void rewrite_document_class(JobState& job, std::string& raw_line) {
-    std::int64_t pos = 0;
-    if (extract_group(raw_line, job.group, pos, "{", "}") == -1) return;
+    if (first_brace_group(raw_line, job.group) == -1) return;
     raw_line.assign("\\documentclass[12pt]{");
     raw_line.append(job.group);
     raw_line.append("}");
@@ -67,6 +65,8 @@ void read_source(JobState& job, LineInput& in) {
             job.preamble_lines.push_back(raw_line);
             continue;
         }
+        // The body works on the text before the comment: '\%' cuts too.
+        if (percent != std::string::npos) raw_line.resize(percent);
         translate_body_line(job, raw_line);
     }
 }
@@ -80,35 +80,32 @@ bool convert_file(const std::string& input_path) {
         return false;
     }
 
-    auto job = std::make_unique<JobState>();  // dropped when the call returns
-    job->stem = strip_extension(input_path);
-    const std::string wiki_path = job->stem + ".wiki.txt";
-    const std::string equation_path = job->stem + ".eq.tex";
-    job->equation_prefix = base_name(job->stem) + ".eq";
+    JobState job;
+    const std::string stem = strip_extension(input_path);
+    const std::string wiki_path = stem + ".wiki.txt";
+    const std::string equation_path = stem + ".eq.tex";
+    job.equation_prefix = base_name(stem) + ".eq";
 
     // An output that is the input itself under another name would be
-    // truncated on opening, and the source lost.
+    // truncated on opening, and the source lost; it fails like an output
+    // that cannot be opened, before anything is opened for writing.
     if (is_same_file(input_path, wiki_path) ||
-        is_same_file(input_path, equation_path)) {
-        close_input(in);
-        report_invalid_file();
-        return false;
-    }
-    if (!open_output(job->wiki, wiki_path)) {
+        is_same_file(input_path, equation_path) ||
+        !open_output(job.wiki, wiki_path)) {
         close_input(in);
         report_invalid_file();
         return false;
     }
 
-    read_source(*job, in);
+    read_source(job, in);
     close_input(in);
     bool ok = true;
     if (in.read_error) {
         report_problem(input_path, "read error", in.error_number);
         ok = false;
     }
-    if (!close_output(job->wiki)) {
-        report_problem(wiki_path, "write error", job->wiki.error_number);
+    if (!close_output(job.wiki)) {
+        report_problem(wiki_path, "write error", job.wiki.error_number);
         ok = false;
     }
 
@@ -117,8 +114,8 @@ bool convert_file(const std::string& input_path) {
         report_invalid_file();
         return false;
     }
-    write_equation_document(equations, job->preamble_lines,
-                            job->equation_prefix, job->settings, job->registry);
+    write_equation_document(equations, job.preamble_lines,
+                            job.equation_prefix, job.settings, job.registry);
     if (equations.failed) {
         report_problem(equation_path, "write error", equations.error_number);
         ok = false;

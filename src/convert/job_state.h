@@ -15,7 +15,6 @@
 namespace kelvarin {
 
 struct JobState {
-    std::string stem;             // input path without its last extension
     std::string equation_prefix;  // last component of stem + ".eq"
     EquationSettings settings;    // changed by directives, read by references
     LineOutput wiki;              // the wiki page, written while reading

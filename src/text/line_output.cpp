@@ -19,7 +19,6 @@ void note_failure(LineOutput& out) {
 }  // namespace
 
 bool open_output(LineOutput& out, const std::string& path) {
-    out.path = path;
     out.failed = false;
     out.error_number = 0;
     out.file = std::fopen(path.c_str(), "wb");

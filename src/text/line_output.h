@@ -13,7 +13,6 @@ namespace kelvarin {
 
 struct LineOutput {
     std::FILE* file = nullptr;  // null until opened, and after closing
-    std::string path;           // for the diagnostic on a failed write
     bool failed = false;        // a write or flush failed; later lines are dropped
     int error_number = 0;       // errno of the first failure
 };

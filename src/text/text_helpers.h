@@ -20,6 +20,14 @@ std::int64_t extract_group(std::string_view text, std::string& out,
                            std::int64_t& pos, std::string_view open,
                            std::string_view close);
 
+// The line's first brace group: the bytes after its first "{" up to the
+// first "}" after that, without nesting. Returns the position of that "}",
+// or -1 when there is none, in which case `out` is not to be used.
+inline std::int64_t first_brace_group(std::string_view line, std::string& out) {
+    std::int64_t pos = 0;
+    return extract_group(line, out, pos, "{", "}");
+}
+
 // Removes leading bytes while they are 0x20, 0x81, 0x40 ("@") or 0x09. Each
 // byte counts on its own, so of the Shift_JIS ideographic space 0x81 0x40 both
 // halves go, and of any other 0x81 lead byte only that byte goes.
