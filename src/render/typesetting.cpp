@@ -107,7 +107,7 @@ std::vector<std::size_t> render_dvi(const std::string& scratch, const std::strin
     // Pages by format, so that each tool runs once per format.
     std::map<std::string, std::vector<std::size_t>> by_format;
     for (std::size_t k = 0; k < targets.size(); ++k)
-        by_format[fs::path(targets[k]).extension().string()].push_back(k);
+        by_format[image_extension(targets[k])].push_back(k);
 
     std::vector<std::size_t> failed;
     const std::string dvi = shell_quote(job + ".dvi");
@@ -115,16 +115,16 @@ std::vector<std::size_t> render_dvi(const std::string& scratch, const std::strin
         std::string pages;
         for (std::size_t k : indexes) pages += (pages.empty() ? "" : ",") + std::to_string(k + 1);
         std::string command = "cd " + shell_quote(scratch) + " && ";
-        if (ext == ".svg") {
+        if (ext == "svg") {
             command += "dvisvgm --no-fonts --page=" + pages + " --output=img%p.svg " + dvi;
         } else {
             command += "dvipng -q -T tight -D " + std::to_string(options.dpi) +
-                       (options.transparent ? " -bg Transparent" : "") + (ext == ".gif" ? " --gif" : "") +
-                       " -pp " + pages + " -o img%d" + ext + " " + dvi;
+                       (options.transparent ? " -bg Transparent" : "") + (ext == "gif" ? " --gif" : "") +
+                       " -pp " + pages + " -o img%d." + ext + " " + dvi;
         }
         run(command + " </dev/null >/dev/null 2>&1");
         for (std::size_t k : indexes) {
-            const fs::path made = fs::path(scratch) / ("img" + std::to_string(k + 1) + ext);
+            const fs::path made = fs::path(scratch) / ("img" + std::to_string(k + 1) + "." + ext);
             std::error_code ec;
             if (!fs::exists(made, ec)) {
                 failed.push_back(k);
