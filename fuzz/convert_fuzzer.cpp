@@ -12,28 +12,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "convert/conversion_job.h"
+#include "support/file_bytes.h"
 
 namespace {
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream buf;
-    buf << in.rdbuf();
-    return buf.str();
-}
-
-void write_file(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
+using kelvarin_test::all_lines_end_with_crlf;
+using kelvarin_test::read_file;
+using kelvarin_test::write_file;
 
 [[noreturn]] void broken(const char* promise) {
     std::fprintf(stderr, "broken promise: %s\n", promise);
@@ -48,13 +39,6 @@ const std::string& work_dir() {
         return templ;
     }();
     return dir;
-}
-
-bool lines_end_with_crlf(const std::string& bytes) {
-    if (!bytes.empty() && bytes.back() != '\n') return false;
-    for (std::size_t i = bytes.find('\n'); i != std::string::npos; i = bytes.find('\n', i + 1))
-        if (i == 0 || bytes[i - 1] != '\r') return false;
-    return true;
 }
 
 std::vector<std::string> split_crlf(const std::string& bytes) {
@@ -102,8 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string wiki = read_file(base + ".wiki.txt");
     const std::string equations = read_file(base + ".eq.tex");
     if (read_file(base + ".tex") != input) broken("the input is unchanged");
-    if (!lines_end_with_crlf(wiki)) broken("wiki lines end with CR LF");
-    if (!lines_end_with_crlf(equations)) broken("equation document lines end with CR LF");
+    if (!all_lines_end_with_crlf(wiki)) broken("wiki lines end with CR LF");
+    if (!all_lines_end_with_crlf(equations)) broken("equation document lines end with CR LF");
 
     // Pages: a page comment is the only line that starts with "% " + prefix.
     const std::vector<std::string> lines = split_crlf(equations);

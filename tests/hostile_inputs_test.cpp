@@ -27,14 +27,6 @@ std::string repeat(const std::string& piece, std::size_t count) {
     return out;
 }
 
-// Every line of an output ends with CR LF, and nothing follows the last one.
-bool all_lines_end_with_crlf(const std::string& bytes) {
-    if (!bytes.empty() && bytes.back() != '\n') return false;
-    for (std::size_t i = bytes.find('\n'); i != std::string::npos; i = bytes.find('\n', i + 1))
-        if (i == 0 || bytes[i - 1] != '\r') return false;
-    return true;
-}
-
 std::string random_bytes(std::size_t size, std::uint32_t seed) {
     std::mt19937 gen(seed);
     std::string out(size, '\0');

@@ -8,10 +8,8 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
-#include <sstream>
 #include <stdexcept>
 
 #include <gtest/gtest.h>
@@ -28,19 +26,6 @@ std::string lf(const std::vector<std::string>& lines) {
     std::string out;
     for (const std::string& line : lines) out += line + "\n";
     return out;
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream buf;
-    buf << in.rdbuf();
-    return buf.str();
-}
-
-void write_file(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out) throw std::runtime_error("cannot write " + path);
 }
 
 bool file_exists(const std::string& path) {

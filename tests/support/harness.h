@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "support/file_bytes.h"
+
 namespace kelvarin_test {
 
 // Joins lines, each ended by CR LF, as every output file writes them.
@@ -13,8 +15,6 @@ std::string crlf(const std::vector<std::string>& lines);
 // Joins lines, each ended by LF alone, as an input or the console has them.
 std::string lf(const std::vector<std::string>& lines);
 
-std::string read_file(const std::string& path);
-void write_file(const std::string& path, const std::string& bytes);
 bool file_exists(const std::string& path);
 
 // A fresh directory, removed with everything in it at the end of the test.
