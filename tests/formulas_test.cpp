@@ -32,14 +32,6 @@ TEST(DisplayFormulas, AllThreeMarkerPairs) {
     EXPECT_EQ(c.wiki, crlf({block(1), "", block(2), "", block(3), "", ""}));
 }
 
-TEST(DisplayFormulas, MarkersCountOnlyAtByteZero) {
-    // "\[ x \]" opens and captures nothing of its own line; "x = 1 \]" is
-    // captured; only a line beginning with a closing marker closes.
-    Converted c = convert_source(kBegin + lf({"\\[ x \\]", "x = 1 \\]", "  \\]", "after"}));
-    EXPECT_EQ(c.wiki, crlf({block(1), "", "after", ""}));
-    EXPECT_EQ(c.equations, equation_document({}, {{"% paper.eq1.gif - block (row : 3 - 3)", {"x = 1 \\]"}}}));
-}
-
 TEST(DisplayFormulas, OpeningMarkerInsideALineHasNoEffect) {
     EXPECT_EQ(wiki_of_body({"see \\[ here", "\\begin{equation} starts"}),
               crlf({"see \\[ here"}));

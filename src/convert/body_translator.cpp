@@ -33,6 +33,12 @@ void rewrite_item(std::string& line, char marker) {
 
 }  // namespace
 
+void replace_escapes(std::string& line) {
+    replace_first(line, "\\\\", "~");
+    replace_first(line, "\\{", "{");
+    replace_first(line, "\\}", "}");
+}
+
 void translate_body_line(JobState& job, std::string& line) {
     BodyState& mode = job.body;
 
@@ -62,12 +68,13 @@ void translate_body_line(JobState& job, std::string& line) {
         }
     }
 
-    // Escapes, each at its first occurrence only. Formula lines keep them.
-    if (!mode.in_display_math) {
-        replace_first(line, "\\\\", "~");
-        replace_first(line, "\\{", "{");
-        replace_first(line, "\\}", "}");
-    }
+    // Escapes. Formula lines keep them. A line that may start with a display
+    // marker is kept as written first: behind its marker stands formula text,
+    // or a line of its own that gets its own escape replacements.
+    const bool keep_as_written =
+        !mode.in_display_math && may_begin_display_marker(line);
+    if (keep_as_written) job.as_written.assign(line);
+    if (!mode.in_display_math) replace_escapes(line);
 
     // Figures: one image and one caption, written at the figure's end.
     if (contains(line, "\\begin{figure}")) {
@@ -151,7 +158,8 @@ void translate_body_line(JobState& job, std::string& line) {
     }
 
     // Formulas.
-    if (handle_math_line(job, line)) return;
+    if (handle_math_line(job, line, keep_as_written ? job.as_written : line))
+        return;
 
     // Bibliography commands are dropped; everything else is copied.
     if (contains(line, "\\bib")) return;

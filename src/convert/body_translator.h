@@ -26,6 +26,10 @@ struct BodyState {
 // for the caller afterwards.
 void translate_body_line(JobState& job, std::string& line);
 
+// The escape replacements of a body line, each at its first occurrence only:
+// "\\" becomes "~", then "\{" becomes "{", then "\}" becomes "}".
+void replace_escapes(std::string& line);
+
 }  // namespace kelvarin
 
 #endif

@@ -31,6 +31,9 @@ struct JobState {
 
     // Buffers reused from line to line so that no line allocates.
     std::string group;                          // a brace group's content
+    std::string as_written;                     // a display marker line before
+                                                // the escape replacements
+    std::string own_line;                       // text behind a display marker
     std::string reference;                      // one formula reference
     std::string stripped;                       // inline rewrite, groups removed
     std::string rewritten;                      // inline rewrite, references in

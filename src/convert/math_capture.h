@@ -16,8 +16,15 @@ struct JobState;
 
 // Takes the body line if it is a formula line (a display marker at byte 0,
 // a line inside an open display formula, or a line with "$"), writing what it
-// calls for. Returns false when the line is not a formula line.
-bool handle_math_line(JobState& job, std::string_view line);
+// calls for. Returns false when the line is not a formula line. `as_written`
+// is the line before the escape replacements; it is read only behind a
+// display marker, where the bytes are formula text or a line of their own.
+bool handle_math_line(JobState& job, std::string_view line,
+                      std::string_view as_written);
+
+// Whether the line, before the escape replacements, may start with a display
+// marker once they are made; only such lines need to be kept as written.
+bool may_begin_display_marker(std::string_view line);
 
 // Appends to `out` the reference to formula `number`:
 // "#ref(" or "&ref(", image name, "," parameter, "," scale,

@@ -20,15 +20,17 @@ std::int64_t extract_group(std::string_view text, std::string& out,
     return static_cast<std::int64_t>(c);
 }
 
-void trim_leading_blanks(std::string& text) {
+std::size_t leading_blank_count(std::string_view text) {
     std::size_t n = 0;
     while (n < text.size()) {
         const unsigned char b = static_cast<unsigned char>(text[n]);
         if (b != 0x20 && b != 0x81 && b != 0x40 && b != 0x09) break;
         ++n;
     }
-    text.erase(0, n);
+    return n;
 }
+
+void trim_leading_blanks(std::string& text) { text.erase(0, leading_blank_count(text)); }
 
 std::string strip_extension(std::string_view path) {
     const std::size_t dot = path.rfind('.');

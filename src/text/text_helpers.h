@@ -32,6 +32,8 @@ inline std::int64_t first_brace_group(std::string_view line, std::string& out) {
 // byte counts on its own, so of the Shift_JIS ideographic space 0x81 0x40 both
 // halves go, and of any other 0x81 lead byte only that byte goes.
 void trim_leading_blanks(std::string& text);
+// How many bytes trim_leading_blanks would remove.
+std::size_t leading_blank_count(std::string_view text);
 
 // The path up to its last "." (anywhere in the path), or the whole path.
 std::string strip_extension(std::string_view path);
