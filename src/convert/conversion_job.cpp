@@ -21,11 +21,17 @@ void report_invalid_file() {
 }
 
 // One line on standard error, so standard output keeps only its own lines.
-void report_problem(const std::string& path, const char* what, int error_number) {
+void report(const std::string& path, const std::string& message) {
     std::fputs("kelvarin: ", stderr);
     std::fwrite(path.data(), 1, path.size(), stderr);
-    std::fprintf(stderr, ": %s: %s\n", what, std::strerror(error_number));
+    std::fputs(": ", stderr);
+    std::fwrite(message.data(), 1, message.size(), stderr);
+    std::fputs("\n", stderr);
     std::fflush(stderr);
+}
+
+void report_problem(const std::string& path, const char* what, int error_number) {
+    report(path, std::string(what) + ": " + std::strerror(error_number));
 }
 
 // A preamble line naming the document class is kept with the class alone,
@@ -103,6 +109,14 @@ bool convert_file(const std::string& input_path) {
     if (in.read_error) {
         report_problem(input_path, "read error", in.error_number);
         ok = false;
+    } else if (!job.in_document) {
+        // Not a failure (a file of macros converts to an empty page, as it
+        // should), but a chapter of a book looks like one, and an empty page
+        // with "parse ok" would leave its user guessing.
+        report(input_path,
+               "no \\begin{document} in it, so its wiki page is empty; to convert a "
+               "chapter of a book, flatten the book into one file first (README: "
+               "Books and multi-file papers)");
     }
     if (!close_output(job.wiki)) {
         report_problem(wiki_path, "write error", job.wiki.error_number);
