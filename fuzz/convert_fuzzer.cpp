@@ -1,5 +1,6 @@
-// libFuzzer target: converts arbitrary bytes as an input file and checks, on
-// every run, the promises the outputs make to their readers:
+// libFuzzer target: converts arbitrary bytes as an input file, in the
+// default mode and in rich mode, and checks, on every run, the promises the
+// outputs make to their readers:
 //   - every line of both outputs ends with CR LF;
 //   - the equation document has one page per distinct formula, and its page
 //     comments carry the numbers 1..n in order;
@@ -64,25 +65,8 @@ long long number_at(const std::string& text, std::size_t pos) {
     return digits == 0 ? -1 : n;
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string input(reinterpret_cast<const char*>(data), size);
-
-    // A stem whose image prefix the input does not hold: every occurrence of
-    // the prefix in the outputs was then written by the converter itself.
-    std::string stem;
-    for (char c = 'a'; c <= 'z' && stem.empty(); ++c) {
-        const std::string candidate = std::string("fz") + c;
-        if (input.find(candidate + ".eq") == std::string::npos) stem = candidate;
-    }
-    if (stem.empty()) return 0;
-    const std::string prefix = stem + ".eq";
-    const std::string base = work_dir() + "/" + stem;
-    write_file(base + ".tex", input);
-
-    kelvarin::convert_file(base + ".tex");
-
+// Checks both outputs of one conversion of `input`, written as base + ".tex".
+void check_outputs(const std::string& input, const std::string& base, const std::string& prefix) {
     const std::string wiki = read_file(base + ".wiki.txt");
     const std::string equations = read_file(base + ".eq.tex");
     if (read_file(base + ".tex") != input) broken("the input is unchanged");
@@ -125,5 +109,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         referred.insert(number);
     }
     if (static_cast<long long>(referred.size()) != n) broken("every formula is referred to");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string input(reinterpret_cast<const char*>(data), size);
+
+    // A stem with a control byte that the input does not hold: no
+    // translation can make it out of the input's bytes or the converter's
+    // own texts, so every occurrence of the image prefix in the outputs is an
+    // image name the converter wrote.
+    std::string stem;
+    for (char c = 1; c < 32 && stem.empty(); ++c) {
+        if (c == '\t' || c == '\n' || c == '\r') continue;
+        if (input.find(c) == std::string::npos) stem = std::string("fz") + c;
+    }
+    if (stem.empty()) return 0;
+    const std::string prefix = stem + ".eq";
+    const std::string base = work_dir() + "/" + stem;
+    write_file(base + ".tex", input);
+    for (const bool rich : {false, true}) {
+        kelvarin::ConversionOptions options;
+        options.rich = rich;
+        kelvarin::convert_file(base + ".tex", options);
+        check_outputs(input, base, prefix);
+    }
     return 0;
 }

@@ -7,6 +7,7 @@
 #include "convert/directives.h"
 #include "convert/equation_document.h"
 #include "convert/job_state.h"
+#include "convert/rich_body.h"
 #include "text/file_identity.h"
 #include "text/line_input.h"
 #include "text/text_helpers.h"
@@ -66,9 +67,14 @@ void read_source(JobState& job, LineInput& in) {
         if (contains(line_text, "\\end{document}")) return;
 
         if (!job.in_document) {
+            if (job.rich_mode) rich_preamble_line(job, raw_line);
             if (contains(line_text, "\\documentclass"))
                 rewrite_document_class(job, raw_line);
             job.preamble_lines.push_back(raw_line);
+            continue;
+        }
+        if (job.rich_mode) {
+            rich_body_line(job, raw_line);
             continue;
         }
         // The body works on the text before the comment: '\%' cuts too.
@@ -77,9 +83,26 @@ void read_source(JobState& job, LineInput& in) {
     }
 }
 
+// Reads the whole source as rich mode does, writing nothing, to learn what
+// the page needs before it meets it: labels that are referred to before
+// they are defined, and the headings they name.
+RichOutline read_outline(const std::string& input_path, const std::string& equation_prefix) {
+    JobState job;
+    job.rich_mode = true;
+    job.rich.collecting = true;
+    job.equation_prefix = equation_prefix;
+    LineInput in;
+    if (open_input(in, input_path)) {
+        read_source(job, in);
+        if (job.in_document) rich_finish_body(job);
+    }
+    close_input(in);
+    return std::move(job.rich.outline);
+}
+
 }  // namespace
 
-bool convert_file(const std::string& input_path) {
+bool convert_file(const std::string& input_path, const ConversionOptions& options) {
     LineInput in;
     if (!open_input(in, input_path)) {
         report_invalid_file();
@@ -103,7 +126,12 @@ bool convert_file(const std::string& input_path) {
         return false;
     }
 
+    if (options.rich) {
+        job.rich_mode = true;
+        job.rich.outline = read_outline(input_path, job.equation_prefix);
+    }
     read_source(job, in);
+    if (job.rich_mode && job.in_document) rich_finish_body(job);
     close_input(in);
     bool ok = true;
     if (in.read_error) {

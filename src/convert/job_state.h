@@ -10,6 +10,7 @@
 #include "convert/body_translator.h"
 #include "convert/directives.h"
 #include "convert/equation_registry.h"
+#include "convert/rich_state.h"
 #include "text/line_output.h"
 
 namespace kelvarin {
@@ -28,6 +29,8 @@ struct JobState {
     std::vector<std::string> preamble_lines;  // lines before the body
     std::int64_t line_number = 0;  // lines read so far; the first is 1
     bool in_document = false;      // "\begin{document}" seen
+    bool rich_mode = false;        // --rich: the page translated construct by construct
+    RichState rich;                // rich mode's state and outline
 
     // Buffers reused from line to line so that no line allocates.
     std::string group;                          // a brace group's content

@@ -6,7 +6,7 @@
 
 namespace kelvarin {
 
-void convert_batch(const std::vector<std::string>& paths) {
+void convert_batch(const std::vector<std::string>& paths, const ConversionOptions& options) {
     // An existing log is truncated: it only ever holds the latest run. When
     // one of the inputs is the log file itself, truncating it would destroy
     // that input, so the run goes without a log, as when it cannot be opened.
@@ -20,7 +20,7 @@ void convert_batch(const std::vector<std::string>& paths) {
         // Complete in the log before the conversion starts, so a crash or a
         // hang shows which input caused it.
         write_line(log, {"file : ", path});
-        const bool ok = convert_file(path);
+        const bool ok = convert_file(path, options);
         write_line(log, ok ? "  parse ok" : "  parse failure");
     }
     close_output(log);

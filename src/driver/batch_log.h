@@ -6,11 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "convert/conversion_job.h"
+
 namespace kelvarin {
 
 // Converts each path in turn, reporting in the batch log of the working
 // directory. A log that cannot be opened or written costs only its lines.
-void convert_batch(const std::vector<std::string>& paths);
+void convert_batch(const std::vector<std::string>& paths, const ConversionOptions& options = {});
 
 }  // namespace kelvarin
 

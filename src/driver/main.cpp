@@ -1,10 +1,12 @@
 // kelvarin: converts LaTeX sources into wiki pages and equation documents.
 //
-//   kelvarin                 converts tex/test2.tex, reports on the console
-//   kelvarin a.tex b.tex …   converts each, reports in kelvarin.log
+//   kelvarin [--rich] [--] [file ...]
 //
-// Every argument is an input path; there are no options. The exit status is
-// always 0: results are reported, not signalled.
+// Without a file it converts tex/test2.tex and reports on the console; with
+// files it converts each and reports in kelvarin.log. Arguments that begin
+// with "--" are options, up to an argument "--"; every other argument is an
+// input path. The exit status is 0 whatever the conversions gave (results
+// are reported, not signalled), and 2 for an unknown option.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -12,14 +14,57 @@
 #include "convert/conversion_job.h"
 #include "driver/batch_log.h"
 
+namespace {
+
+const char kUsage[] = "usage: kelvarin [--rich] [--help] [--version] [--] [file ...]\n";
+
+const char kHelp[] =
+    "Converts each LaTeX file into a wiki page (file.wiki.txt) and an equation\n"
+    "document (file.eq.tex), from which kelvarin-render makes the formula images.\n"
+    "Without a file, converts tex/test2.tex and reports on the console; with\n"
+    "files, reports in kelvarin.log.\n"
+    "\n"
+    "  --rich     translate the whole page: emphasis, footnotes, links, labels and\n"
+    "             references, theorems, tables, nested lists, every kind of display\n"
+    "             math; without it the page follows the fixed line rules, byte for\n"
+    "             byte as pages already published were made\n"
+    "  --help     show this text\n"
+    "  --version  show the version\n"
+    "  --         every argument after it is a file, even one beginning with \"--\"\n";
+
+}  // namespace
+
 int main(int argc, char** argv) {
-    if (argc <= 1) {
-        const bool ok = kelvarin::convert_file("tex/test2.tex");
+    kelvarin::ConversionOptions options;
+    std::vector<std::string> paths;
+    bool options_done = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (options_done || arg.compare(0, 2, "--") != 0) {
+            paths.push_back(arg);
+        } else if (arg == "--") {
+            options_done = true;
+        } else if (arg == "--rich") {
+            options.rich = true;
+        } else if (arg == "--help") {
+            std::fputs(kUsage, stdout);
+            std::fputs(kHelp, stdout);
+            return 0;
+        } else if (arg == "--version") {
+            std::fputs("kelvarin " KELVARIN_VERSION "\n", stdout);
+            return 0;
+        } else {
+            std::fprintf(stderr, "kelvarin: unknown option '%s'\n", arg.c_str());
+            std::fputs(kUsage, stderr);
+            return 2;
+        }
+    }
+    if (paths.empty()) {
+        const bool ok = kelvarin::convert_file("tex/test2.tex", options);
         std::fputs(ok ? "  parse ok\n" : "  parse failure\n", stdout);
         std::fflush(stdout);
         return 0;
     }
-    const std::vector<std::string> paths(argv + 1, argv + argc);
-    kelvarin::convert_batch(paths);
+    kelvarin::convert_batch(paths, options);
     return 0;
 }

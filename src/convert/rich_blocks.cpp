@@ -1,0 +1,522 @@
+// Block constructs in rich mode: headings with their anchors, environments
+// (lists, quotations, theorems, figures, tables, code, layout), items, and
+// the wiki lines they make. Each is met by the walker wherever it stands in
+// a line.
+#include <algorithm>
+
+#include "convert/job_state.h"
+#include "convert/rich_internal.h"
+#include "text/text_helpers.h"
+
+namespace kelvarin {
+
+namespace {
+
+bool one_of(std::string_view name, std::initializer_list<std::string_view> names) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+std::string_view trim(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    return text;
+}
+
+bool is_code_environment(std::string_view name) {
+    return one_of(name, {"verbatim", "verbatim*", "lstlisting", "minted", "Verbatim", "comment"});
+}
+
+// Environments that hold no text of their own and whose brace arguments are
+// layout (widths, column counts), dropped with them.
+int layout_arguments(std::string_view name) {
+    if (one_of(name, {"minipage", "multicols", "multicols*", "spacing", "otherlanguage", "adjustbox",
+                      "subfigure", "wrapfigure", "wraptable"}))
+        return name == "wrapfigure" || name == "wraptable" ? 2 : 1;
+    if (name == "list") return 2;
+    return 0;
+}
+
+OpenEnvironment environment(OpenEnvironment::Kind kind, std::string_view name, const RichState& r) {
+    OpenEnvironment env;
+    env.kind = kind;
+    env.name = std::string(name);
+    env.saved_target = r.target;
+    return env;
+}
+
+OpenEnvironment* innermost(RichState& r, OpenEnvironment::Kind kind) {
+    for (auto it = r.environments.rbegin(); it != r.environments.rend(); ++it)
+        if (it->kind == kind) return &*it;
+    return nullptr;
+}
+
+// Skips the optional arguments and `count` brace arguments of an
+// environment's opening; kNoPosition when a brace does not close.
+std::size_t skip_environment_arguments(Walk& w, std::size_t at, std::size_t end, int count) {
+    at = skip_optional_argument(w.index, at, false);
+    for (int i = 0; i < count; ++i) {
+        const Argument arg = read_argument(w, at, end);
+        if (!arg.found) break;
+        if (!arg.closed) return kNoPosition;
+        at = skip_optional_argument(w.index, arg.next, false);
+    }
+    return at;
+}
+
+std::size_t open_code(Walk& w, std::string_view name, std::size_t at, std::size_t end) {
+    std::size_t p = skip_optional_argument(w.index, at, false);
+    if (name == "minted") {
+        const Argument language = read_argument(w, p, end);
+        if (language.closed) p = language.next;
+    }
+    const std::string marker = "\\end{" + std::string(name) + "}";
+    const std::string_view rest = w.text.substr(p, end - p);
+    const std::size_t close = rest.find(marker);
+    const std::string_view first = close == std::string_view::npos ? rest : rest.substr(0, close);
+    if (name == "comment") {
+        if (close == std::string_view::npos) w.r.in_comment = true;
+    } else {
+        flush_line(w.job, w.r);
+        write_wiki_line(w.job, "#code(C){{");
+        if (!trim(first).empty()) write_wiki_line(w.job, first);
+        if (close == std::string_view::npos)
+            w.r.code_end = marker;
+        else
+            write_wiki_line(w.job, "}}");
+    }
+    return close == std::string_view::npos ? end : p + close + marker.size();
+}
+
+void open_list(Walk& w, std::string_view name) {
+    flush_line(w.job, w.r);
+    OpenEnvironment env = environment(OpenEnvironment::list, std::string(name), w.r);
+    env.marker = name == "enumerate" || name == "compactenum" ? '+'
+                 : name == "description"                  ? ':'
+                 : name == "thebibliography"              ? 'b'
+                                                          : '-';
+    env.saved_target = w.r.target;
+    if (env.marker == 'b')
+        write_wiki_line(w.job, w.r.outline.has_chapters ? "*Bibliography" : "*References");
+    w.r.environments.push_back(std::move(env));
+    ++w.r.list_depth;
+}
+
+void open_theorem(Walk& w, std::string_view name, const TheoremKind& kind, std::string title) {
+    flush_line(w.job, w.r);
+    write_wiki_line(w.job, "");
+    OpenEnvironment env = environment(OpenEnvironment::theorem, name, w.r);
+    w.r.environments.push_back(std::move(env));
+    const std::string number = kind.counter.empty() ? "" : step_theorem(w.r, kind);
+    std::string lead = "''" + kind.printed;
+    if (!number.empty()) lead += " " + number;
+    if (!title.empty()) lead += " (" + title + ")";
+    w.r.out = lead + ".'' ";
+}
+
+void write_figure(JobState& job, RichState& r) {
+    const FigureState& f = r.figure;
+    if (f.images.empty() && f.caption.empty()) return;
+    write_wiki_line(job, "");
+    if (f.caption.empty() && f.images.size() == 1 && f.images[0].subcaption.empty()) {
+        write_wiki_line(job, "#ref(" + f.images[0].file + ",,100%)");
+    } else {
+        for (const FigureState::Image& image : f.images) {
+            write_wiki_line(job, "|&ref(" + image.file + ",,100%);|");
+            if (!image.subcaption.empty()) write_wiki_line(job, "|CENTER:" + image.subcaption + "|");
+        }
+        if (!f.caption.empty()) write_wiki_line(job, "|CENTER:" + f.caption + "|");
+    }
+    write_wiki_line(job, "");
+}
+
+void write_table_row(JobState& job, TabularState& t, std::string row) {
+    if (t.rows_done == 0) {
+        t.first_row = std::move(row);
+        t.holding_first = true;
+    } else {
+        if (t.holding_first) write_wiki_line(job, t.first_row);
+        t.holding_first = false;
+        write_wiki_line(job, row);
+    }
+    ++t.rows_done;
+}
+
+void close_tabular(Walk& w) {
+    TabularState& t = w.r.tabular;
+    if (t.depth > 1) {
+        --t.depth;
+        return;
+    }
+    end_table_row(w);
+    if (t.holding_first) write_wiki_line(w.job, t.first_row);
+    t = TabularState{};
+    // Rows end a table on the wiki only at an empty line; inside a table
+    // environment its caption row comes first.
+    if (innermost(w.r, OpenEnvironment::table) == nullptr) write_wiki_line(w.job, "");
+}
+
+// Closes the environment at `index` of the open ones, with all opened
+// inside it and left open.
+void close_environment(Walk& w, std::size_t index) {
+    RichState& r = w.r;
+    while (r.environments.size() > index) {
+        OpenEnvironment env = std::move(r.environments.back());
+        r.environments.pop_back();
+        switch (env.kind) {
+            case OpenEnvironment::list:
+                flush_line(w.job, r);
+                if (--r.list_depth == 0) write_wiki_line(w.job, "");
+                r.target = env.saved_target;
+                break;
+            case OpenEnvironment::quote:
+                flush_line(w.job, r);
+                if (!r.quote_opening_due) write_wiki_line(w.job, "");
+                r.quote_opening_due = false;
+                --r.quote_depth;
+                break;
+            case OpenEnvironment::theorem:
+            case OpenEnvironment::abstract:
+                flush_line(w.job, r);
+                write_wiki_line(w.job, "");
+                r.target = env.saved_target;
+                break;
+            case OpenEnvironment::figure:
+                flush_line(w.job, r);
+                write_figure(w.job, r);
+                r.figure = FigureState{};
+                r.target = env.saved_target;
+                break;
+            case OpenEnvironment::subfigure:
+                break;
+            case OpenEnvironment::table:
+                flush_line(w.job, r);
+                if (!r.table_caption.empty()) write_wiki_line(w.job, "|CENTER:" + r.table_caption + "|");
+                write_wiki_line(w.job, "");
+                r.table_caption.clear();
+                r.target = env.saved_target;
+                break;
+            case OpenEnvironment::tabular:
+                close_tabular(w);
+                break;
+            case OpenEnvironment::layout:
+                flush_line(w.job, r);
+                break;
+        }
+    }
+}
+
+}  // namespace
+
+void close_all_environments(Walk& w) { close_environment(w, 0); }
+
+bool in_figure(const RichState& r) {
+    return std::any_of(r.environments.begin(), r.environments.end(),
+                       [](const OpenEnvironment& e) { return e.kind == OpenEnvironment::figure; });
+}
+
+void write_wiki_line(JobState& job, std::string_view line) {
+    // One empty line separates blocks on the wiki; more say nothing more.
+    const bool empty = line.empty();
+    if (empty && job.rich.after_empty_line) return;
+    job.rich.after_empty_line = empty;
+    if (!job.rich.collecting) write_line(job.wiki, line);
+}
+
+void flush_line(JobState& job, RichState& r) {
+    const std::string_view line = trim(r.out);
+    if (!line.empty()) {
+        if (r.quote_opening_due) {
+            write_wiki_line(job, "");
+            write_wiki_line(job, std::string(static_cast<std::size_t>(std::min(r.quote_depth, 3)), '>'));
+            r.quote_opening_due = false;
+        }
+        write_wiki_line(job, line);
+    }
+    r.out.clear();
+    r.out_continues = false;
+}
+
+void paragraph_break(JobState& job, RichState& r) {
+    flush_line(job, r);
+    // Inside a list or a table an empty line would end it on the wiki.
+    if (r.list_depth == 0 && r.tabular.depth == 0) write_wiki_line(job, "");
+}
+
+std::size_t begin_environment(Walk& w, std::size_t at, std::size_t end, bool top) {
+    const Argument arg = read_argument(w, at, end);
+    if (!arg.found) return at;
+    if (!arg.closed) return kNoPosition;
+    const std::string name(trim(arg.text));
+    std::size_t p = arg.next;
+    RichState& r = w.r;
+    if (name == "document") return p;
+    if (is_code_environment(name)) return open_code(w, name, p, end);
+    if (is_display_environment(name)) {
+        std::string_view argument;
+        if (name == "alignat" || name == "alignat*") {
+            const Argument columns = read_argument(w, p, end);
+            if (columns.closed) {
+                argument = columns.text;
+                p = columns.next;
+            }
+        }
+        return display_formula(w, name, argument, p, end, top ? nullptr : &line_sink(r));
+    }
+    if (one_of(name, {"itemize", "enumerate", "description", "compactitem", "compactenum",
+                      "thebibliography"})) {
+        p = skip_environment_arguments(w, p, end, name == "thebibliography" ? 1 : 0);
+        if (p == kNoPosition) return kNoPosition;
+        open_list(w, name);
+        return p;
+    }
+    if (one_of(name, {"quote", "quotation", "verse"})) {
+        flush_line(w.job, r);
+        r.environments.push_back(environment(OpenEnvironment::quote, name, r));
+        ++r.quote_depth;
+        r.quote_opening_due = true;
+        return p;
+    }
+    if (name == "abstract") {
+        flush_line(w.job, r);
+        write_wiki_line(w.job, "");
+        r.environments.push_back(environment(OpenEnvironment::abstract, name, r));
+        r.out = "''Abstract.'' ";
+        return p;
+    }
+    if (const TheoremKind* kind = theorem_kind(r, name)) {
+        const std::size_t q = skip_optional_argument(w.index, p, true);
+        std::string title;
+        if (q != p) {
+            const std::size_t open = skip_blanks(w.text, p);
+            Argument note;
+            note.found = note.closed = true;
+            note.begin = open + 1;
+            note.end = q - 1;
+            title = std::string(trim(translate_argument(w, note)));
+        }
+        open_theorem(w, name, *kind, std::move(title));
+        return q;
+    }
+    if (one_of(name, {"figure", "figure*", "wrapfigure", "SCfigure", "sidewaysfigure"})) {
+        p = skip_environment_arguments(w, p, end, layout_arguments(name));
+        if (p == kNoPosition) return kNoPosition;
+        flush_line(w.job, r);
+        OpenEnvironment env = environment(OpenEnvironment::figure, name, w.r);
+        r.environments.push_back(std::move(env));
+        r.figure = FigureState{};
+        return p;
+    }
+    if (name == "subfigure") {
+        p = skip_environment_arguments(w, p, end, 1);
+        if (p == kNoPosition) return kNoPosition;
+        r.environments.push_back(environment(OpenEnvironment::subfigure, name, r));
+        return p;
+    }
+    if (one_of(name, {"table", "table*", "wraptable", "sidewaystable"})) {
+        p = skip_environment_arguments(w, p, end, layout_arguments(name));
+        if (p == kNoPosition) return kNoPosition;
+        flush_line(w.job, r);
+        write_wiki_line(w.job, "");
+        OpenEnvironment env = environment(OpenEnvironment::table, name, w.r);
+        r.environments.push_back(std::move(env));
+        r.table_caption.clear();
+        return p;
+    }
+    if (one_of(name, {"tabular", "tabular*", "tabularx", "longtable", "tabu", "supertabular"})) {
+        const int count = name == "tabular" || name == "longtable" || name == "tabu" ? 1 : 2;
+        p = skip_environment_arguments(w, p, end, count);
+        if (p == kNoPosition) return kNoPosition;
+        flush_line(w.job, r);
+        if (r.tabular.depth == 0 && innermost(r, OpenEnvironment::table) == nullptr)
+            write_wiki_line(w.job, "");
+        if (r.tabular.depth++ == 0) {
+            r.tabular = TabularState{};
+            r.tabular.depth = 1;
+        }
+        r.environments.push_back(environment(OpenEnvironment::tabular, name, r));
+        return p;
+    }
+    // Layout and environments kelvarin does not know: their content stays,
+    // the environment itself goes.
+    p = skip_environment_arguments(w, p, end, layout_arguments(name));
+    if (p == kNoPosition) return kNoPosition;
+    if (top) flush_line(w.job, r);
+    r.environments.push_back(environment(OpenEnvironment::layout, name, r));
+    return p;
+}
+
+std::size_t end_environment(Walk& w, std::size_t at, std::size_t end, bool top) {
+    const Argument arg = read_argument(w, at, end);
+    if (!arg.found) return at;
+    if (!arg.closed) return kNoPosition;
+    const std::string_view name = trim(arg.text);
+    RichState& r = w.r;
+    for (std::size_t i = r.environments.size(); i-- > 0;) {
+        if (r.environments[i].name == name) {
+            close_environment(w, i);
+            return arg.next;
+        }
+    }
+    // A stray end, or one of an environment that was never opened as such.
+    if (top && !r.out_continues) flush_line(w.job, r);
+    return arg.next;
+}
+
+std::size_t start_item(Walk& w, std::size_t at, std::size_t end) {
+    RichState& r = w.r;
+    OpenEnvironment* list = innermost(r, OpenEnvironment::list);
+    const std::size_t q = skip_optional_argument(w.index, at, true);
+    std::string label;
+    if (q != at) {
+        const std::size_t open = skip_blanks(w.text, at);
+        Argument note;
+        note.found = note.closed = true;
+        note.begin = open + 1;
+        note.end = q - 1;
+        label = std::string(trim(translate_argument(w, note)));
+    }
+    (void)end;  // an item's text runs on to the next block construct
+    flush_line(w.job, r);
+    const std::size_t text = skip_blanks(w.text, q);
+    if (list == nullptr) {
+        // An item outside a list: its text stays, as a line of its own.
+        r.out = label.empty() ? "" : label + " ";
+        return text;
+    }
+    step_item(r, *list);
+    const std::size_t depth = static_cast<std::size_t>(std::min(r.list_depth, 3));
+    if (list->marker == ':') {
+        r.out = ":" + label + "|";
+    } else {
+        r.out.assign(depth, list->marker == '+' ? '+' : '-');
+        if (!label.empty()) r.out += label + " ";
+    }
+    r.out_continues = true;
+    return text;
+}
+
+std::size_t heading(Walk& w, std::string_view command, std::size_t at, std::size_t end) {
+    RichState& r = w.r;
+    std::size_t p = at;
+    const bool starred = p < end && w.text[p] == '*';
+    if (starred) ++p;
+    p = skip_optional_argument(w.index, p, false);
+    const Argument arg = read_argument(w, p, end);
+    if (!arg.found) return p;
+    if (!arg.closed) return kNoPosition;
+    const std::string title(trim(translate_argument(w, arg)));
+    flush_line(w.job, r);
+    if (command == "paragraph" || command == "subparagraph") {
+        write_wiki_line(w.job, "-" + title + "~");
+        return arg.next;
+    }
+    const int level = command == "part" ? -1 : command == "chapter" ? 0 : command == "section" ? 1
+                      : command == "subsection" ? 2 : 3;
+    if (level == 0) r.outline.has_chapters = r.outline.has_chapters || r.collecting;
+    if (r.collecting) {
+        w.plain = true;
+        const std::string plain(trim(translate_argument(w, arg)));
+        w.plain = false;
+        step_heading(r, level, !starred, plain);
+        return arg.next;
+    }
+    step_heading(r, level, !starred, "");
+    const int depth = std::clamp(r.outline.has_chapters ? level + 1 : std::max(level, 1), 1, 3);
+    std::string line(static_cast<std::size_t>(depth), '*');
+    line += title;
+    const std::string anchor = heading_anchor(r, r.target.heading);
+    if (!anchor.empty()) line += " [#" + anchor + "]";
+    write_wiki_line(w.job, line);
+    return arg.next;
+}
+
+void write_title_block(Walk& w) {
+    RichState& r = w.r;
+    flush_line(w.job, r);
+    // Copies: a \title inside the title would replace the text being read.
+    const std::string title = r.title, author = r.author, date_text = r.date;
+    const auto translate = [&](const std::string& source) {
+        Walk sub(w.job, r);
+        sub.text = source;
+        index_latex(source, sub.index);
+        sub.nesting = 1;
+        std::string text;
+        walk(sub, 0, source.size(), &text);
+        return std::string(trim(text));
+    };
+    if (!trim(title).empty()) write_wiki_line(w.job, "*" + translate(title));
+    std::string line;
+    std::size_t start = 0;
+    while (start <= author.size() && !trim(author).empty()) {
+        std::size_t cut = author.find("\\and", start);
+        while (cut != std::string::npos && cut + 4 < author.size() &&
+               std::isalpha(static_cast<unsigned char>(author[cut + 4])))
+            cut = author.find("\\and", cut + 4);
+        const std::string part = translate(author.substr(start, cut == std::string::npos ? std::string::npos : cut - start));
+        if (!part.empty()) line += (line.empty() ? "" : ", ") + part;
+        if (cut == std::string::npos) break;
+        start = cut + 4;
+    }
+    const std::string date = translate(date_text);
+    if (!date.empty()) line += (line.empty() ? "" : ", ") + date;
+    if (!line.empty()) write_wiki_line(w.job, line);
+    if (!trim(title).empty() || !line.empty()) write_wiki_line(w.job, "");
+}
+
+void write_contents(Walk& w) {
+    flush_line(w.job, w.r);
+    write_wiki_line(w.job, "#contents");
+}
+
+void end_table_cell(Walk& w) {
+    TabularState& t = w.r.tabular;
+    t.cells.emplace_back(trim(t.cell));
+    t.cell.clear();
+}
+
+void end_table_row(Walk& w) {
+    TabularState& t = w.r.tabular;
+    if (t.cells.empty() && trim(t.cell).empty()) {
+        t.cell.clear();
+        return;
+    }
+    end_table_cell(w);
+    std::string row = "|";
+    for (const std::string& cell : t.cells) row += cell + "|";
+    t.cells.clear();
+    write_table_row(w.job, t, std::move(row));
+}
+
+void table_rule(Walk& w) {
+    TabularState& t = w.r.tabular;
+    // A rule right under the first row sets it off as the header.
+    if (t.holding_first && t.rows_done == 1 && t.cells.empty() && trim(t.cell).empty()) {
+        write_wiki_line(w.job, t.first_row + "h");
+        t.holding_first = false;
+    }
+}
+
+void add_image(Walk& w, std::string file) { w.r.figure.images.push_back({std::move(file), ""}); }
+
+void set_caption(Walk& w, std::string text, bool numbered) {
+    RichState& r = w.r;
+    for (auto it = r.environments.rbegin(); it != r.environments.rend(); ++it) {
+        if (it->kind == OpenEnvironment::subfigure && !r.figure.images.empty()) {
+            r.figure.images.back().subcaption = std::move(text);
+            return;
+        }
+        if (it->kind == OpenEnvironment::figure) {
+            const std::string number = numbered ? step_figure(r) : "";
+            r.figure.caption = number.empty() ? text : "Figure " + number + ": " + text;
+            return;
+        }
+        if (it->kind == OpenEnvironment::table) {
+            const std::string number = numbered ? step_table(r) : "";
+            r.table_caption = number.empty() ? text : "Table " + number + ": " + text;
+            return;
+        }
+    }
+    line_sink(r).append(text);
+}
+
+}  // namespace kelvarin

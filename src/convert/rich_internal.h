@@ -1,0 +1,120 @@
+// The pieces of rich mode and how they call each other. The line driver
+// (rich_body) assembles logical lines and feeds them to the walker
+// (rich_walk), which translates text and hands block constructs to
+// rich_blocks, formulas to rich_math and labels and references to
+// rich_outline.
+#ifndef KELVARIN_RICH_INTERNAL_H
+#define KELVARIN_RICH_INTERNAL_H
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "convert/latex_lexing.h"
+#include "convert/rich_state.h"
+
+namespace kelvarin {
+
+struct JobState;
+
+// One walk over a logical line.
+struct Walk {
+    Walk(JobState& job_state, RichState& rich) : job(job_state), r(rich) {}
+    JobState& job;
+    RichState& r;
+    LatexIndex index;
+    std::string_view text;
+    const std::vector<RowStart>* rows = nullptr;  // where each source line starts
+    bool final = false;  // unclosed constructs are text, not carried to the next line
+    bool plain = false;  // text without mark-up and formulas as written (link texts)
+    int nesting = 0;     // groups being walked inside each other
+};
+
+// A required brace argument: its content and the position after it.
+struct Argument {
+    bool found = false;
+    bool closed = false;
+    std::size_t begin = 0, end = 0;  // content
+    std::size_t next = 0;            // after the closing brace
+    std::string_view text;
+};
+
+// --- rich_walk ---------------------------------------------------------------
+// Translates text[begin, end). With `out` null the walk is at the top of the
+// line: block constructs act and text goes to the current wiki line (or table
+// cell); it returns where an unclosed construct starts when that is to be
+// carried to the next line, else `end`. With `out` given, the text is
+// appended there and block constructs are reduced to what fits in a line.
+std::size_t walk(Walk& w, std::size_t begin, std::size_t end, std::string* out);
+// The translation of an argument, as plain wiki text.
+std::string translate_argument(Walk& w, const Argument& arg);
+// Reads the brace argument at `at` (blanks before it skipped).
+Argument read_argument(Walk& w, std::size_t at, std::size_t end);
+// Where text at the top of the line goes: the current table cell or line.
+std::string& line_sink(RichState& r);
+// Acts on the declarations of a preamble line (theorem kinds, the title
+// block, equation numbering) and on nothing else.
+void read_declarations(Walk& w);
+
+// --- rich_blocks -------------------------------------------------------------
+// Each returns the position after what it consumed.
+std::size_t begin_environment(Walk& w, std::size_t at, std::size_t end, bool top);
+std::size_t end_environment(Walk& w, std::size_t at, std::size_t end, bool top);
+std::size_t start_item(Walk& w, std::size_t at, std::size_t end);
+std::size_t heading(Walk& w, std::string_view command, std::size_t at, std::size_t end);
+void write_title_block(Walk& w);
+// The body has ended: every environment still open writes what it holds.
+void close_all_environments(Walk& w);
+void write_contents(Walk& w);
+void table_rule(Walk& w);
+void end_table_cell(Walk& w);
+void end_table_row(Walk& w);
+void add_image(Walk& w, std::string file);
+void set_caption(Walk& w, std::string text, bool numbered);
+// The wiki line being built is complete: written, unless it is blank.
+void flush_line(JobState& job, RichState& r);
+void paragraph_break(JobState& job, RichState& r);
+void write_wiki_line(JobState& job, std::string_view line);
+bool in_figure(const RichState& r);
+
+// --- rich_math ---------------------------------------------------------------
+// An inline formula: registered, its reference appended to `out`.
+void inline_formula(Walk& w, std::string_view formula, std::size_t open, std::size_t close,
+                    std::string& out);
+// A display formula that opens at `at` with `marker`; returns the position
+// after it, or `end` when it continues on later lines.
+std::size_t display_formula(Walk& w, std::string_view environment, std::string_view argument,
+                            std::size_t content, std::size_t end, std::string* out);
+// A source line while a display formula is open; returns where the text
+// after its closing marker starts, or kNoPosition when it goes on.
+std::size_t display_line(JobState& job, RichState& r, std::string_view line);
+// A display formula left open at the end of the body: its lines as text.
+void abandon_display(JobState& job, RichState& r);
+bool is_display_environment(std::string_view name);
+// Source row and column of a byte of the logical line.
+std::int64_t row_of(const Walk& w, std::size_t offset);
+std::int64_t column_of(const Walk& w, std::size_t offset);
+
+// --- rich_outline ------------------------------------------------------------
+void define_label(RichState& r, std::string_view key);
+// The text a reference command writes for its keys.
+std::string reference_text(const RichState& r, std::string_view command, std::string_view keys);
+// Numbers: each call steps the counter and makes the new number the label target.
+std::string step_equation(RichState& r);
+std::string step_figure(RichState& r);
+std::string step_table(RichState& r);
+std::string step_theorem(RichState& r, const TheoremKind& kind);
+std::string step_footnote(RichState& r);
+void step_item(RichState& r, OpenEnvironment& list);
+void step_heading(RichState& r, int level, bool numbered, std::string_view plain_title);
+// The anchor id of the heading with ordinal `heading`, or "" without one.
+std::string heading_anchor(const RichState& r, std::int64_t heading);
+// Declarations read from the preamble or the body.
+void declare_theorem(RichState& r, std::string_view name, std::string_view shared,
+                     std::string_view printed, std::string_view within, bool numbered);
+const TheoremKind* theorem_kind(RichState& r, std::string_view environment);
+
+}  // namespace kelvarin
+
+#endif

@@ -1,0 +1,370 @@
+// Formulas in rich mode. Every kind of LaTeX math becomes an image like a
+// display formula of the default mode, numbered in the same sequence: the
+// equation document gets the formula without its \label, \nonumber, \notag
+// and \tag, wrapped (aligned, gathered, ...) where its environment would not
+// typeset on a page of its own, and the wiki page its reference.
+#include <algorithm>
+
+#include "convert/job_state.h"
+#include "convert/math_capture.h"
+#include "convert/rich_internal.h"
+
+namespace kelvarin {
+
+namespace {
+
+// A display formula open over more lines than this is no formula: its
+// lines go back to the page as text, so that memory stays bounded.
+constexpr std::size_t kLongestDisplayLines = 4000;
+constexpr std::size_t kLongestDisplayBytes = 1 << 20;
+
+std::string_view base_name_of(std::string_view environment) {
+    if (!environment.empty() && environment.back() == '*') environment.remove_suffix(1);
+    return environment;
+}
+
+bool one_of(std::string_view name, std::initializer_list<std::string_view> names) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// Environments whose rows, separated by "\\", are numbered one by one.
+bool numbers_rows(std::string_view base) {
+    return one_of(base, {"align", "gather", "eqnarray", "flalign", "alignat"});
+}
+
+std::string_view trim(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    return text;
+}
+
+// The position after the brace group that starts at `open`, nesting
+// counted; text.size() when it does not close.
+std::size_t after_group(std::string_view text, std::size_t open) {
+    int depth = 0;
+    for (std::size_t p = open; p < text.size(); ++p) {
+        if (text[p] == '\\') {
+            ++p;
+        } else if (text[p] == '{') {
+            ++depth;
+        } else if (text[p] == '}' && --depth == 0) {
+            return p + 1;
+        }
+    }
+    return text.size();
+}
+
+// What the formula's rows say about their numbers.
+struct FormulaRow {
+    bool blank = true;
+    bool suppressed = false;  // \nonumber or \notag
+    bool tagged = false;
+    std::string tag;
+    std::vector<std::string> labels;
+};
+
+std::vector<FormulaRow> read_rows(std::string_view content, bool split_rows) {
+    std::vector<FormulaRow> rows(1);
+    int environments = 0;
+    int braces = 0;
+    std::size_t p = 0;
+    while (p < content.size()) {
+        const char c = content[p];
+        if (c == '{') ++braces;
+        if (c == '}') --braces;
+        if (c != '\\') {
+            if (c != ' ' && c != '\t' && c != '\n' && c != '{' && c != '}') rows.back().blank = false;
+            ++p;
+            continue;
+        }
+        const std::size_t length = command_name_length(content, p);
+        const std::string_view name = content.substr(p + 1, length);
+        std::size_t next = p + 1 + length;
+        if (name == "\\" && split_rows && environments == 0 && braces == 0) {
+            rows.emplace_back();
+        } else if (name == "label" || name == "tag") {
+            if (next < content.size() && content[next] == '*') ++next;
+            if (next < content.size() && content[next] == '{') {
+                const std::size_t close = after_group(content, next);
+                const std::string value(content.substr(next + 1, close - next - 2));
+                if (name == "label") {
+                    rows.back().labels.push_back(value);
+                } else {
+                    rows.back().tagged = true;
+                    // "\tag{$*$}" reads "(*)" in the text.
+                    std::string& tag = rows.back().tag;
+                    tag = value;
+                    tag.erase(std::remove(tag.begin(), tag.end(), '$'), tag.end());
+                }
+                next = close;
+            }
+        } else if (name == "nonumber" || name == "notag") {
+            rows.back().suppressed = true;
+        } else {
+            if (name == "begin") ++environments;
+            if (name == "end") --environments;
+            rows.back().blank = false;
+        }
+        p = next;
+    }
+    return rows;
+}
+
+// The line without \label{...}, \nonumber, \notag and \tag{...}.
+std::string without_numbering(std::string_view line) {
+    std::string kept;
+    std::size_t p = 0;
+    while (p < line.size()) {
+        if (line[p] != '\\') {
+            kept.push_back(line[p++]);
+            continue;
+        }
+        const std::size_t length = command_name_length(line, p);
+        const std::string_view name = line.substr(p + 1, length);
+        std::size_t next = p + 1 + length;
+        if (name == "label" || name == "tag") {
+            if (next < line.size() && line[next] == '*') ++next;
+            if (next < line.size() && line[next] == '{') {
+                p = after_group(line, next);
+                continue;
+            }
+        } else if (name == "nonumber" || name == "notag") {
+            p = next;
+            continue;
+        }
+        kept.append(line.substr(p, next - p));
+        p = next;
+    }
+    return kept;
+}
+
+void wrap_lines(std::string_view base, std::string_view argument, std::vector<std::string>& lines) {
+    std::string open, close;
+    if (base == "align" || base == "flalign") {
+        open = "\\begin{aligned}";
+        close = "\\end{aligned}";
+    } else if (base == "alignat") {
+        open = "\\begin{alignedat}{" + std::string(argument) + "}";
+        close = "\\end{alignedat}";
+    } else if (base == "gather" || base == "multline") {
+        open = "\\begin{gathered}";
+        close = "\\end{gathered}";
+    } else if (base == "eqnarray") {
+        open = "\\begin{array}{rcl}";
+        close = "\\end{array}";
+    } else {
+        return;
+    }
+    lines.insert(lines.begin(), open);
+    lines.push_back(close);
+}
+
+// Registers a formula (not in the first pass) and returns its number.
+std::int64_t register_formula(JobState& job, bool is_inline, std::vector<std::string> lines,
+                              std::int64_t first_row, std::int64_t last_row,
+                              std::int64_t first_column, std::int64_t last_column) {
+    if (job.rich.collecting) return 0;
+    job.formula_text.clear();
+    if (is_inline) {
+        job.formula_text = lines.front();
+    } else {
+        for (const std::string& line : lines) {
+            job.formula_text.append(line);
+            job.formula_text.append("\\n");
+        }
+    }
+    EquationRecord& rec = job.pending_record;
+    rec.index = registry_size(job.registry);
+    rec.is_inline = is_inline;
+    rec.line_count = static_cast<std::int64_t>(lines.size());
+    rec.lines = std::move(lines);
+    rec.first_row = first_row;
+    rec.last_row = last_row;
+    rec.first_column = first_column;
+    rec.last_column = last_column;
+    return register_equation(job.registry, job.formula_text, rec);
+}
+
+// A complete display formula: its numbers and labels, its page, its
+// reference (inline into `out` where a line cannot take a block).
+void finish_display(JobState& job, RichState& r, const OpenDisplay& d, std::string* out) {
+    const std::string_view base = base_name_of(d.environment);
+    const bool starred = !d.environment.empty() && d.environment.back() == '*';
+    const bool numbered =
+        !starred && one_of(base, {"equation", "align", "gather", "multline", "eqnarray", "flalign",
+                                  "alignat"});
+    std::string content;
+    for (const std::string& line : d.lines) {
+        content.append(line);
+        content.push_back('\n');
+    }
+    std::vector<FormulaRow> rows = read_rows(content, numbers_rows(base));
+    if (!numbers_rows(base)) {
+        // One number for the whole formula.
+        for (std::size_t i = 1; i < rows.size(); ++i) {
+            rows[0].labels.insert(rows[0].labels.end(), rows[i].labels.begin(), rows[i].labels.end());
+            rows[0].suppressed |= rows[i].suppressed;
+        }
+        rows.resize(1);
+        rows[0].blank = false;
+    }
+    const LabelTarget saved = r.target;
+    std::vector<std::string> shown;  // numbers of the labelled rows
+    for (const FormulaRow& row : rows) {
+        if (row.blank && row.labels.empty() && !row.tagged) continue;
+        std::string number;
+        if (row.tagged) {
+            number = row.tag;
+            r.target = LabelTarget{LabelTarget::equation, number, "", -1};
+        } else if (numbered && !row.suppressed) {
+            number = step_equation(r);
+        }
+        for (const std::string& key : row.labels) define_label(r, key);
+        if (!row.labels.empty() && !number.empty()) shown.push_back(number);
+    }
+    r.target = saved;
+
+    std::vector<std::string> lines;
+    std::int64_t first_row = 0, last_row = 0;
+    for (std::size_t i = 0; i < d.lines.size(); ++i) {
+        const std::string line(trim(without_numbering(d.lines[i])));
+        if (line.empty()) continue;
+        if (lines.empty()) first_row = d.rows[i];
+        last_row = d.rows[i];
+        lines.push_back(line);
+    }
+    if (lines.empty()) return;
+    wrap_lines(base, d.argument, lines);
+    const std::int64_t number = register_formula(job, false, std::move(lines), first_row, last_row, -1, -1);
+    std::string reference;
+    if (out != nullptr || r.tabular.depth > 0) {
+        equation_reference(reference, true, number, job.equation_prefix, job.settings);
+        (out != nullptr ? *out : line_sink(r)).append(reference);
+        return;
+    }
+    flush_line(job, r);
+    equation_reference(reference, false, number, job.equation_prefix, job.settings);
+    write_wiki_line(job, reference);
+    if (!shown.empty()) {
+        std::string numbers = "RIGHT:";
+        for (std::size_t i = 0; i < shown.size(); ++i)
+            numbers.append((i == 0 ? "(" : ", (") + shown[i] + ")");
+        write_wiki_line(job, numbers);
+    }
+    write_wiki_line(job, "");
+}
+
+std::string end_marker_of(std::string_view environment) {
+    if (environment.empty()) return "\\]";
+    if (environment == "$$") return "$$";
+    return "\\end{" + std::string(environment) + "}";
+}
+
+}  // namespace
+
+bool is_display_environment(std::string_view name) {
+    return one_of(base_name_of(name), {"equation", "align", "gather", "multline", "eqnarray", "flalign",
+                                       "alignat", "displaymath", "math"});
+}
+
+std::int64_t row_of(const Walk& w, std::size_t offset) {
+    if (w.rows == nullptr || w.rows->empty()) return w.job.line_number;
+    const auto after = std::upper_bound(w.rows->begin(), w.rows->end(), static_cast<std::int64_t>(offset),
+                                        [](std::int64_t o, const RowStart& s) { return o < s.offset; });
+    return after == w.rows->begin() ? w.rows->front().row : std::prev(after)->row;
+}
+
+std::int64_t column_of(const Walk& w, std::size_t offset) {
+    if (w.rows == nullptr || w.rows->empty()) return static_cast<std::int64_t>(offset);
+    const auto after = std::upper_bound(w.rows->begin(), w.rows->end(), static_cast<std::int64_t>(offset),
+                                        [](std::int64_t o, const RowStart& s) { return o < s.offset; });
+    const std::int64_t start = after == w.rows->begin() ? 0 : std::prev(after)->offset;
+    return static_cast<std::int64_t>(offset) - start;
+}
+
+void inline_formula(Walk& w, std::string_view formula, std::size_t open, std::size_t close,
+                    std::string& out) {
+    if (w.plain) {
+        out.append(formula);
+        return;
+    }
+    const std::int64_t first_column = column_of(w, open);
+    const std::int64_t number = register_formula(
+        w.job, true, {std::string(formula)}, row_of(w, open), row_of(w, open), first_column,
+        first_column + static_cast<std::int64_t>(close - open));
+    equation_reference(out, true, number, w.job.equation_prefix, w.job.settings);
+}
+
+std::size_t display_formula(Walk& w, std::string_view environment, std::string_view argument,
+                            std::size_t content, std::size_t end, std::string* out) {
+    const std::string marker = end_marker_of(environment == "$$" ? "$$" : environment);
+    const std::size_t close = w.text.substr(0, end).find(marker, content);
+    OpenDisplay d;
+    d.environment = std::string(environment == "$$" ? "" : environment);
+    d.argument = std::string(argument);
+    if (close != std::string_view::npos) {
+        d.lines.emplace_back(w.text.substr(content, close - content));
+        d.rows.push_back(row_of(w, content));
+        if (base_name_of(environment) == "math") {
+            std::string& sink = out != nullptr ? *out : line_sink(w.r);
+            inline_formula(w, trim(d.lines.front()), content, close, sink);
+        } else {
+            finish_display(w.job, w.r, d, out);
+        }
+        return close + marker.size();
+    }
+    if (out != nullptr || w.nesting > 0) {
+        // Inside a group the formula cannot go on to later lines.
+        (out != nullptr ? *out : line_sink(w.r))
+            .append(environment.empty() ? "\\[" : environment == "$$" ? "$$" : "");
+        return content;
+    }
+    d.open = true;
+    d.end_marker = marker;
+    const std::string_view rest = trim(w.text.substr(content, end - content));
+    if (!rest.empty()) {
+        d.lines.emplace_back(rest);
+        d.rows.push_back(row_of(w, content));
+        d.bytes = rest.size();
+    }
+    w.r.display = std::move(d);
+    return end;
+}
+
+std::size_t display_line(JobState& job, RichState& r, std::string_view line) {
+    OpenDisplay& d = r.display;
+    const std::size_t close = line.find(d.end_marker);
+    const std::string_view formula = trim(close == std::string_view::npos ? line : line.substr(0, close));
+    if (!formula.empty()) {
+        d.lines.emplace_back(formula);
+        d.rows.push_back(job.line_number);
+        d.bytes += formula.size();
+    }
+    if (close == std::string_view::npos) {
+        if (d.lines.size() > kLongestDisplayLines || d.bytes > kLongestDisplayBytes) abandon_display(job, r);
+        return kNoPosition;
+    }
+    const std::size_t after = close + d.end_marker.size();
+    d.open = false;
+    if (base_name_of(d.environment) == "math") {
+        // \begin{math} over several lines: one inline formula, joined.
+        std::string joined;
+        for (const std::string& part : d.lines) joined.append(joined.empty() ? "" : " ").append(part);
+        Walk w(job, r);
+        w.text = joined;
+        inline_formula(w, joined, 0, joined.size(), r.out);
+    } else {
+        finish_display(job, r, d, nullptr);
+    }
+    r.display = OpenDisplay{};
+    return after;
+}
+
+void abandon_display(JobState& job, RichState& r) {
+    OpenDisplay d = std::move(r.display);
+    r.display = OpenDisplay{};
+    flush_line(job, r);
+    for (const std::string& line : d.lines) write_wiki_line(job, line);
+}
+
+}  // namespace kelvarin

@@ -1,0 +1,256 @@
+// Numbers, labels and references in rich mode. The counters follow LaTeX's
+// own rules closely enough that a reference reads as the printed paper does
+// ("Theorem 2.1", "(3)"); a reference to a heading becomes a link to the
+// heading's fixed anchor. The first pass defines every label, so references
+// forward in the source resolve too.
+#include <algorithm>
+#include <cctype>
+
+#include "convert/rich_internal.h"
+
+namespace kelvarin {
+
+namespace {
+
+constexpr std::string_view kUnits[] = {"chapter", "section", "subsection", "subsubsection"};
+
+int unit_level(std::string_view unit) {
+    for (int level = 0; level < 4; ++level)
+        if (kUnits[level] == unit) return level;
+    return -1;
+}
+
+std::string letter_number(std::int64_t n) {
+    if (n >= 1 && n <= 26) return std::string(1, static_cast<char>('A' + n - 1));
+    return std::to_string(n);
+}
+
+// The printed number of a sectioning unit: "2", "2.1", "A.3".
+std::string unit_number(const RichState& r, int level) {
+    const Counters& c = r.counters;
+    const bool chapters = c.sectioning[0] > 0 || r.outline.has_chapters;
+    std::string text;
+    for (int l = chapters ? 0 : 1; l <= level; ++l) {
+        if (!text.empty()) text.push_back('.');
+        const bool lettered = c.appendix && l == (chapters ? 0 : 1);
+        text += lettered ? letter_number(c.sectioning[l]) : std::to_string(c.sectioning[l]);
+    }
+    return text;
+}
+
+// "2." when numbers run within chapters (there is a chapter), "" otherwise.
+std::string chapter_prefix(const RichState& r) {
+    return r.counters.sectioning[0] > 0 ? unit_number(r, 0) + "." : "";
+}
+
+std::string roman(std::int64_t n) {
+    static const char* const ones[] = {"", "i", "ii", "iii", "iv", "v", "vi", "vii", "viii", "ix"};
+    if (n < 1 || n > 39) return std::to_string(n);
+    return std::string(static_cast<std::size_t>(n / 10), 'x') + ones[n % 10];
+}
+
+std::string capitalised(std::string_view name) {
+    std::string text(name);
+    if (!text.empty()) text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+    return text;
+}
+
+std::string lower(std::string_view name) {
+    std::string text(name);
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// A fixed anchor for the wiki: a letter first, then letters, digits, "-"
+// and "_"; unique in the page.
+std::string make_anchor(RichOutline& outline, std::string_view key) {
+    std::string id;
+    for (char c : key) {
+        const bool keep = std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_';
+        id.push_back(keep && static_cast<unsigned char>(c) < 0x80 ? c : '-');
+    }
+    if (id.empty() || !std::isalpha(static_cast<unsigned char>(id[0]))) id.insert(0, "l");
+    std::string unique = id;
+    for (int n = 2; outline.anchors_taken.count(unique) != 0; ++n) unique = id + "-" + std::to_string(n);
+    outline.anchors_taken[unique] = 1;
+    return unique;
+}
+
+// How cleveref names a target: "eq." / "Equation", "fig." / "Figure", ...
+std::string target_name(const LabelTarget& t, bool capital) {
+    switch (t.kind) {
+        case LabelTarget::equation: return capital ? "Equation" : "eq.";
+        case LabelTarget::figure: return capital ? "Figure" : "fig.";
+        case LabelTarget::table: return capital ? "Table" : "tab.";
+        case LabelTarget::theorem: return capital ? capitalised(t.name) : lower(t.name);
+        case LabelTarget::item: return capital ? "Item" : "item";
+        case LabelTarget::footnote: return capital ? "Footnote" : "footnote";
+        default: return "";
+    }
+}
+
+std::string one_reference(const RichState& r, std::string_view command, std::string_view key) {
+    const auto found = r.outline.labels.find(std::string(key));
+    if (found == r.outline.labels.end()) return "??";
+    const Label& label = found->second;
+    if (!label.anchor.empty()) return "[[" + label.title + ">#" + label.anchor + "]]";
+    const LabelTarget& t = label.target;
+    if (t.number.empty()) return "??";
+    const bool equation = t.kind == LabelTarget::equation;
+    const std::string number = equation ? "(" + t.number + ")" : t.number;
+    if (command == "eqref") return number;
+    const bool capital = command == "Cref" || command == "autoref";
+    if (capital || command == "cref" || command == "vref") {
+        const std::string name = target_name(t, capital);
+        return name.empty() ? t.number : name + " " + number;
+    }
+    return t.number;
+}
+
+}  // namespace
+
+std::string step_equation(RichState& r) {
+    Counters& c = r.counters;
+    ++c.equation;
+    const int within = unit_level(c.equation_within);
+    const std::string prefix = within >= 0 ? unit_number(r, within) + "." : chapter_prefix(r);
+    r.target = LabelTarget{LabelTarget::equation, prefix + std::to_string(c.equation), "", -1};
+    return r.target.number;
+}
+
+std::string step_figure(RichState& r) {
+    ++r.counters.figure;
+    r.target = LabelTarget{LabelTarget::figure, chapter_prefix(r) + std::to_string(r.counters.figure), "", -1};
+    return r.target.number;
+}
+
+std::string step_table(RichState& r) {
+    ++r.counters.table;
+    r.target = LabelTarget{LabelTarget::table, chapter_prefix(r) + std::to_string(r.counters.table), "", -1};
+    return r.target.number;
+}
+
+std::string step_theorem(RichState& r, const TheoremKind& kind) {
+    const std::int64_t n = ++r.counters.theorem[kind.counter];
+    const auto within = r.counters.theorem_within.find(kind.counter);
+    const int level = within == r.counters.theorem_within.end() ? -1 : unit_level(within->second);
+    const std::string prefix = level >= 0 ? unit_number(r, level) + "." : "";
+    r.target = LabelTarget{LabelTarget::theorem, prefix + std::to_string(n), kind.printed, -1};
+    return r.target.number;
+}
+
+std::string step_footnote(RichState& r) {
+    ++r.counters.footnote;
+    r.target = LabelTarget{LabelTarget::footnote, std::to_string(r.counters.footnote), "", -1};
+    return r.target.number;
+}
+
+void step_item(RichState& r, OpenEnvironment& list) {
+    ++list.items;
+    if (list.marker != '+') return;
+    // "1", then "1a" for an item of a numbered list inside it, then "1a.ii".
+    std::string number;
+    int level = 0;
+    for (const OpenEnvironment& env : r.environments) {
+        if (env.kind != OpenEnvironment::list || env.marker != '+') continue;
+        ++level;
+        number += level == 1 ? std::to_string(env.items)
+                  : level == 2 ? std::string(1, static_cast<char>('a' + (env.items - 1) % 26))
+                               : "." + roman(env.items);
+    }
+    r.target = LabelTarget{LabelTarget::item, number, "", -1};
+}
+
+void step_heading(RichState& r, int level, bool numbered, std::string_view plain_title) {
+    const std::int64_t ordinal = r.headings++;
+    r.heading_title = std::string(plain_title);
+    std::string number;
+    if (level >= 0 && level < 4 && numbered) {
+        Counters& c = r.counters;
+        ++c.sectioning[level];
+        for (int deeper = level + 1; deeper < 4; ++deeper) c.sectioning[deeper] = 0;
+        if (level == 0) c.equation = c.figure = c.table = 0;
+        if (unit_level(c.equation_within) >= level) c.equation = 0;
+        for (const auto& [counter, unit] : c.theorem_within)
+            if (unit_level(unit) >= level) c.theorem[counter] = 0;
+        number = unit_number(r, level);
+    }
+    r.target = LabelTarget{LabelTarget::section, number, "", ordinal};
+}
+
+void define_label(RichState& r, std::string_view key) {
+    if (!r.collecting) return;
+    RichOutline& outline = r.outline;
+    const std::string name(key);
+    if (outline.labels.count(name) != 0) return;  // the first definition counts, as in LaTeX
+    Label label;
+    label.target = r.target;
+    if (r.target.kind == LabelTarget::section) {
+        auto& anchor = outline.heading_anchors[r.target.heading];
+        if (anchor.empty()) anchor = make_anchor(outline, key);
+        label.anchor = anchor;
+        label.title = r.heading_title;
+    }
+    outline.labels.emplace(name, std::move(label));
+}
+
+std::string heading_anchor(const RichState& r, std::int64_t heading) {
+    const auto found = r.outline.heading_anchors.find(heading);
+    return found == r.outline.heading_anchors.end() ? std::string() : found->second;
+}
+
+std::string reference_text(const RichState& r, std::string_view command, std::string_view keys) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start <= keys.size()) {
+        std::size_t comma = keys.find(',', start);
+        if (comma == std::string_view::npos) comma = keys.size();
+        std::string_view key = keys.substr(start, comma - start);
+        while (!key.empty() && key.front() == ' ') key.remove_prefix(1);
+        while (!key.empty() && key.back() == ' ') key.remove_suffix(1);
+        if (!key.empty()) parts.push_back(one_reference(r, command, key));
+        start = comma + 1;
+    }
+    std::string text;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (i > 0) text.append(i + 1 == parts.size() ? " and " : ", ");
+        text.append(parts[i]);
+    }
+    return text;
+}
+
+void declare_theorem(RichState& r, std::string_view name, std::string_view shared,
+                     std::string_view printed, std::string_view within, bool numbered) {
+    TheoremKind kind;
+    kind.printed = std::string(printed);
+    if (numbered) {
+        kind.counter = std::string(name);
+        if (!shared.empty()) {
+            const auto other = r.theorems.find(std::string(shared));
+            kind.counter = other != r.theorems.end() && !other->second.counter.empty()
+                               ? other->second.counter
+                               : std::string(shared);
+        }
+        if (!within.empty()) r.counters.theorem_within[kind.counter] = std::string(within);
+    }
+    r.theorems[std::string(name)] = std::move(kind);
+}
+
+const TheoremKind* theorem_kind(RichState& r, std::string_view environment) {
+    const auto found = r.theorems.find(std::string(environment));
+    if (found != r.theorems.end()) return &found->second;
+    // Papers often declare these in a style file kelvarin does not read:
+    // known by their usual names, each numbered on its own.
+    static constexpr std::string_view kUsual[] = {
+        "theorem", "lemma", "proposition", "corollary", "definition", "example", "remark",
+        "conjecture", "claim", "fact", "exercise", "problem", "notation", "observation",
+        "assumption", "axiom", "hypothesis", "question", "note", "solution", "property"};
+    std::string base(environment);
+    if (!base.empty() && base.back() == '*') base.pop_back();
+    if (base == "proof") return &r.theorems.emplace(std::string(environment), TheoremKind{"Proof", ""}).first->second;
+    if (std::find(std::begin(kUsual), std::end(kUsual), base) == std::end(kUsual)) return nullptr;
+    TheoremKind kind{capitalised(base), environment.back() == '*' ? "" : base};
+    return &r.theorems.emplace(std::string(environment), std::move(kind)).first->second;
+}
+
+}  // namespace kelvarin

@@ -1,0 +1,136 @@
+// What rich mode carries from one line to the next, and what its first pass
+// learns for the second: labels with the numbers and headings they name, and
+// the anchors of the headings that labels point at.
+#ifndef KELVARIN_RICH_STATE_H
+#define KELVARIN_RICH_STATE_H
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace kelvarin {
+
+// What a \label names: the last numbered thing before it in its scope.
+struct LabelTarget {
+    enum Kind { none, section, equation, figure, table, theorem, item, footnote } kind = none;
+    std::string number;       // as LaTeX would print it: "3", "2.1", "a"
+    std::string name;         // theorem: its printed name ("Lemma")
+    std::int64_t heading = -1;  // heading: its ordinal in the document
+};
+
+struct Label {
+    LabelTarget target;
+    std::string title;   // heading: its title as plain text, for link texts
+    std::string anchor;  // heading: the fixed anchor of its wiki heading
+};
+
+// Gathered by the first pass over a source, read by the second.
+struct RichOutline {
+    std::unordered_map<std::string, Label> labels;
+    std::unordered_map<std::int64_t, std::string> heading_anchors;  // by ordinal
+    std::unordered_map<std::string, int> anchors_taken;             // id -> uses
+    bool has_chapters = false;
+};
+
+// A theorem-like environment: "\newtheorem{lemma}[theorem]{Lemma}[section]".
+struct TheoremKind {
+    std::string printed;  // "Lemma"
+    std::string counter;  // the counter it numbers with; empty: unnumbered
+};
+
+// The LaTeX counters that numbers are made from.
+struct Counters {
+    std::int64_t sectioning[4] = {0, 0, 0, 0};  // chapter, section, subsection, subsubsection
+    bool appendix = false;                      // top level counts A, B, C ...
+    std::int64_t equation = 0;
+    std::int64_t figure = 0;
+    std::int64_t table = 0;
+    std::int64_t footnote = 0;
+    std::string equation_within;                // "\numberwithin{equation}{section}"
+    std::map<std::string, std::int64_t> theorem;        // by counter name
+    std::map<std::string, std::string> theorem_within;  // counter -> sectioning unit
+};
+
+// One environment open in the body.
+struct OpenEnvironment {
+    enum Kind { list, quote, theorem, abstract, figure, subfigure, table, tabular, layout } kind = layout;
+    std::string name;          // as written in \begin{...}
+    char marker = '-';         // list: '-', '+', ':' (description), 'b' (bibliography)
+    std::int64_t items = 0;    // list: items so far
+    LabelTarget saved_target;  // restored when the environment closes
+};
+
+// A display formula whose closing marker has not been met yet.
+struct OpenDisplay {
+    bool open = false;
+    std::string environment;  // "align*", "equation", ... or "" for \[ and $$
+    std::string end_marker;   // "\end{align*}", "\]", "$$"
+    std::string argument;     // alignat's column count
+    std::vector<std::string> lines;
+    std::vector<std::int64_t> rows;
+    std::size_t bytes = 0;
+};
+
+struct FigureState {
+    struct Image {
+        std::string file;
+        std::string subcaption;
+    };
+    std::vector<Image> images;
+    std::string caption;  // translated, with its "Figure n: " in front
+};
+
+struct TabularState {
+    int depth = 0;                   // open tabulars; only the outer one makes rows
+    std::vector<std::string> cells;  // cells of the row being read
+    std::string cell;                // the cell being read
+    std::int64_t rows_done = 0;      // rows completed
+    std::string first_row;           // held back until a rule tells if it is a header
+    bool holding_first = false;
+};
+
+// Where a byte of the logical line came from, for the rows and columns of
+// the formulas in it.
+struct RowStart {
+    std::int64_t offset;  // first byte of the source line in the logical line
+    std::int64_t row;
+};
+
+struct RichState {
+    bool collecting = false;  // first pass: learn the outline, write nothing
+    RichOutline outline;
+
+    // Declarations, from the preamble or the body.
+    std::unordered_map<std::string, TheoremKind> theorems;
+    std::string title, author, date;
+    std::string preamble_pending;  // a declaration whose braces close on a later line
+
+    std::string pending;             // logical line carried to the next source line
+    std::vector<RowStart> pending_rows;
+    int pending_lines = 0;
+
+    std::string out;         // the wiki line being built
+    bool after_empty_line = true;  // the page is empty or ends with an empty line
+    bool out_continues = false;  // out is a list item, which later lines continue
+    std::string code_end;    // "\end{verbatim}" while in a code block
+    bool in_comment = false; // inside \begin{comment}
+    OpenDisplay display;
+
+    std::vector<OpenEnvironment> environments;
+    int list_depth = 0;
+    int quote_depth = 0;
+    bool quote_opening_due = false;  // ">" not written yet for the open quotation
+    Counters counters;
+    LabelTarget target;              // what a \label names here
+    std::int64_t headings = 0;       // headings met so far
+    std::string heading_title;       // the last heading's title, plain
+    FigureState figure;
+    std::string table_caption;
+    TabularState tabular;
+};
+
+}  // namespace kelvarin
+
+#endif
