@@ -113,18 +113,17 @@ void open_theorem(Walk& w, std::string_view name, const TheoremKind& kind, std::
     w.r.out = lead + ".'' ";
 }
 
-void write_figure(JobState& job, RichState& r) {
-    const FigureState& f = r.figure;
-    if (f.images.empty() && f.caption.empty()) return;
+void write_figure(JobState& job, const OpenEnvironment& figure) {
+    if (figure.images.empty() && figure.captions.empty()) return;
     write_wiki_line(job, "");
-    if (f.caption.empty() && f.images.size() == 1 && f.images[0].subcaption.empty()) {
-        write_wiki_line(job, "#ref(" + f.images[0].file + ",,100%)");
+    if (figure.captions.empty() && figure.images.size() == 1 && figure.images[0].subcaption.empty()) {
+        write_wiki_line(job, "#ref(" + figure.images[0].file + ",,100%)");
     } else {
-        for (const FigureState::Image& image : f.images) {
+        for (const FigureImage& image : figure.images) {
             write_wiki_line(job, "|&ref(" + image.file + ",,100%);|");
             if (!image.subcaption.empty()) write_wiki_line(job, "|CENTER:" + image.subcaption + "|");
         }
-        if (!f.caption.empty()) write_wiki_line(job, "|CENTER:" + f.caption + "|");
+        for (const std::string& caption : figure.captions) write_wiki_line(job, "|CENTER:" + caption + "|");
     }
     write_wiki_line(job, "");
 }
@@ -182,17 +181,16 @@ void close_environment(Walk& w, std::size_t index) {
                 break;
             case OpenEnvironment::figure:
                 flush_line(w.job, r);
-                write_figure(w.job, r);
-                r.figure = FigureState{};
+                write_figure(w.job, env);
                 r.target = env.saved_target;
                 break;
             case OpenEnvironment::subfigure:
                 break;
             case OpenEnvironment::table:
                 flush_line(w.job, r);
-                if (!r.table_caption.empty()) write_wiki_line(w.job, "|CENTER:" + r.table_caption + "|");
+                for (const std::string& caption : env.captions)
+                    write_wiki_line(w.job, "|CENTER:" + caption + "|");
                 write_wiki_line(w.job, "");
-                r.table_caption.clear();
                 r.target = env.saved_target;
                 break;
             case OpenEnvironment::tabular:
@@ -303,7 +301,6 @@ std::size_t begin_environment(Walk& w, std::size_t at, std::size_t end, bool top
         flush_line(w.job, r);
         OpenEnvironment env = environment(OpenEnvironment::figure, name, w.r);
         r.environments.push_back(std::move(env));
-        r.figure = FigureState{};
         return p;
     }
     if (name == "subfigure") {
@@ -319,7 +316,6 @@ std::size_t begin_environment(Walk& w, std::size_t at, std::size_t end, bool top
         write_wiki_line(w.job, "");
         OpenEnvironment env = environment(OpenEnvironment::table, name, w.r);
         r.environments.push_back(std::move(env));
-        r.table_caption.clear();
         return p;
     }
     if (one_of(name, {"tabular", "tabular*", "tabularx", "longtable", "tabu", "supertabular"})) {
@@ -496,23 +492,34 @@ void table_rule(Walk& w) {
     }
 }
 
-void add_image(Walk& w, std::string file) { w.r.figure.images.push_back({std::move(file), ""}); }
+std::size_t figure_images(RichState& r) {
+    const OpenEnvironment* figure = innermost(r, OpenEnvironment::figure);
+    return figure == nullptr ? 0 : figure->images.size();
+}
+
+void add_image(Walk& w, std::string file) {
+    innermost(w.r, OpenEnvironment::figure)->images.push_back({std::move(file), ""});
+}
+
+void set_subcaption(Walk& w, std::string text) {
+    innermost(w.r, OpenEnvironment::figure)->images.back().subcaption = std::move(text);
+}
 
 void set_caption(Walk& w, std::string text, bool numbered) {
     RichState& r = w.r;
     for (auto it = r.environments.rbegin(); it != r.environments.rend(); ++it) {
-        if (it->kind == OpenEnvironment::subfigure && !r.figure.images.empty()) {
-            r.figure.images.back().subcaption = std::move(text);
+        if (it->kind == OpenEnvironment::subfigure && figure_images(r) > 0) {
+            set_subcaption(w, std::move(text));
             return;
         }
         if (it->kind == OpenEnvironment::figure) {
             const std::string number = numbered ? step_figure(r) : "";
-            r.figure.caption = number.empty() ? text : "Figure " + number + ": " + text;
+            it->captions.push_back(number.empty() ? text : "Figure " + number + ": " + text);
             return;
         }
         if (it->kind == OpenEnvironment::table) {
             const std::string number = numbered ? step_table(r) : "";
-            r.table_caption = number.empty() ? text : "Table " + number + ": " + text;
+            it->captions.push_back(number.empty() ? text : "Table " + number + ": " + text);
             return;
         }
     }

@@ -70,7 +70,11 @@ void write_contents(Walk& w);
 void table_rule(Walk& w);
 void end_table_cell(Walk& w);
 void end_table_row(Walk& w);
+// The innermost figure's images so far; an image added to it; the caption
+// of its last image.
+std::size_t figure_images(RichState& r);
 void add_image(Walk& w, std::string file);
+void set_subcaption(Walk& w, std::string text);
 void set_caption(Walk& w, std::string text, bool numbered);
 // The wiki line being built is complete: written, unless it is blank.
 void flush_line(JobState& job, RichState& r);

@@ -53,6 +53,12 @@ struct Counters {
     std::map<std::string, std::string> theorem_within;  // counter -> sectioning unit
 };
 
+// An image of a figure, with the caption of its own part.
+struct FigureImage {
+    std::string file;
+    std::string subcaption;
+};
+
 // One environment open in the body.
 struct OpenEnvironment {
     enum Kind { list, quote, theorem, abstract, figure, subfigure, table, tabular, layout } kind = layout;
@@ -60,6 +66,8 @@ struct OpenEnvironment {
     char marker = '-';         // list: '-', '+', ':' (description), 'b' (bibliography)
     std::int64_t items = 0;    // list: items so far
     LabelTarget saved_target;  // restored when the environment closes
+    std::vector<FigureImage> images;    // figure: its images
+    std::vector<std::string> captions;  // figure, table: translated, numbered
 };
 
 // A display formula whose closing marker has not been met yet.
@@ -71,15 +79,6 @@ struct OpenDisplay {
     std::vector<std::string> lines;
     std::vector<std::int64_t> rows;
     std::size_t bytes = 0;
-};
-
-struct FigureState {
-    struct Image {
-        std::string file;
-        std::string subcaption;
-    };
-    std::vector<Image> images;
-    std::string caption;  // translated, with its "Figure n: " in front
 };
 
 struct TabularState {
@@ -126,8 +125,6 @@ struct RichState {
     LabelTarget target;              // what a \label names here
     std::int64_t headings = 0;       // headings met so far
     std::string heading_title;       // the last heading's title, plain
-    FigureState figure;
-    std::string table_caption;
     TabularState tabular;
 };
 

@@ -404,9 +404,11 @@ std::size_t command(Walk& w, std::size_t at, std::size_t end, std::string* out, 
     if (found == commands().end()) {
         if (const std::string_view symbol = text_symbol(name); !symbol.empty()) {
             sink.append(symbol);
-            // "\LaTeX{}" and "\ldots{}" end with an empty group.
-            if (t.substr(after, 2) == "{}") after += 2;
-            return after;
+            // As in LaTeX, blanks after a command name are part of it:
+            // "\ss e" is one word; "\LaTeX{}" and "\ldots{}" keep the blank
+            // after them with an empty group.
+            if (t.substr(after, 2) == "{}") return after + 2;
+            return skip_blanks(t, after);
         }
         // Any other command: the text of its arguments, without the command.
         std::size_t p = skip_optional_argument(w.index, after, false);
@@ -632,10 +634,10 @@ std::size_t command(Walk& w, std::size_t at, std::size_t end, std::string* out, 
             const Argument arg = read_argument(w, p, end);
             if (!arg.found) return p;
             if (!arg.closed) return unclosed(after);
-            const std::size_t images = w.r.figure.images.size();
+            const std::size_t images = figure_images(w.r);
             walk(w, arg.begin, arg.end, top ? nullptr : out);
-            if (w.r.figure.images.size() > images)
-                w.r.figure.images.back().subcaption = sub;
+            if (figure_images(w.r) > images)
+                set_subcaption(w, sub);
             else
                 sink.append(sub);
             return arg.next;
