@@ -107,16 +107,19 @@ TEST(HostileInputs, RandomBinaryBodyKeepsTheOutputRules) {
     }
 }
 
-// Run as the user nobody, who may not write the input's folder.
+// Run as the user nobody, who may not write the input's folder, from a copy of kelvarin in the
+// sandbox: the build folder may be private to its owner, as one made by mktemp -d is.
 TEST(HostileInputs, OutputsInAReadOnlyDirectory) {
     Sandbox box;
+    std::filesystem::copy_file(KELVARIN_BIN, box.path("kelvarin"));
     mkdir(box.path("work").c_str(), 0777);
     mkdir(box.path("ro").c_str(), 0755);
     write_file(box.path("ro/paper.tex"), kBegin + "$x$\n");
     for (const auto& [path, mode] : {std::pair<std::string, mode_t>{box.dir, 0755}, {box.path("work"), 0777},
                                      {box.path("ro/paper.tex"), 0644}, {box.path("ro"), 0555}})
         chmod(path.c_str(), mode);
-    RunResult r = run_program(KELVARIN_BIN, box.path("work"), {"../ro/paper.tex"}, /*unprivileged=*/true);
+    RunResult r = run_program(box.path("kelvarin"), box.path("work"), {"../ro/paper.tex"}, /*unprivileged=*/true);
+    if (r.exit_status == 126 && r.out.empty()) GTEST_SKIP() << "the user nobody cannot run kelvarin here: " << r.err;
     EXPECT_EQ(r.exit_status, 0);
     EXPECT_EQ(r.out, "Invalid file specified\n");
     EXPECT_EQ(read_file(box.path("work/kelvarin.log")), crlf({"file : ../ro/paper.tex", "  parse failure"}));
