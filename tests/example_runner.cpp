@@ -130,7 +130,8 @@ std::vector<Example> parse(const std::string& text) {
         } else if (inside && line.compare(0, 32, kFence) == 0) {
             throw error_at(at, "a content line that starts a fence: write its first byte as <x60>");
         } else if (inside && !marker.empty()) {
-            if ((name == "file" || name == "out") ? marker.size() < 6 : !plain.count(name) || marker != name)
+            const bool named = name == "file" || name == "out";
+            if (named ? marker.size() <= name.size() + 1 : !plain.count(name) || marker != name)
                 throw error_at(at, "not a section marker; a content line writes its first byte as <x2D>");
             if (examples.back().find(marker)) throw error_at(at, "section given twice");
             examples.back().sections.push_back({marker, {}});
@@ -139,7 +140,7 @@ std::vector<Example> parse(const std::string& text) {
         }
     }
     if (inside) throw error_at(examples.back().at, "example not closed by " + kFence);
-    if (examples.empty()) throw error_at(at, "no example in the file");
+    if (examples.empty()) throw std::runtime_error("no example in the file");
     return examples;
 }
 
@@ -220,10 +221,11 @@ std::string run_example(const Example& ex) {
         {"wiki", "paper.wiki.txt"}, {"eq.tex", "paper.eq.tex"}, {"log", "kelvarin.log"}};
     for (const auto& [marker, lines] : ex.sections) {
         if (files.count(marker) || marker.rfind("out ", 0) == 0)
-            check_file(files.count(marker) ? files.at(marker) : decode({marker.substr(4), 0}), join(lines, "\r\n"), lines);
-        for (const Line& name : marker == "absent" ? lines : Lines{})
-            if (file_exists(box.path(decode(name))))
-                report += name.text + " exists, though line " + std::to_string(name.at) + " says it must not\n";
+            check_file(files.count(marker) ? files.at(marker) : decode({marker.substr(4), 0}), join(lines, "\r\n"),
+                       lines);
+        for (const Line& absent : marker == "absent" ? lines : Lines{})
+            if (file_exists(box.path(decode(absent))))
+                report += absent.text + " exists, though line " + std::to_string(absent.at) + " says it must not\n";
     }
     if (!ex.find("log") && !ex.find("run")) check_file("kelvarin.log", crlf({"file : paper.tex", "  parse ok"}), {});
     if (const Lines* pages = ex.find("pages")) {

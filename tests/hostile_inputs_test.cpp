@@ -48,8 +48,9 @@ TEST(HostileInputs, HugeBodiesGiveExactPages) {
         references += "&ref(paper.eq" + std::to_string(i) + ".gif,,70%);,";
     }
     // The last formula, "$x_{20000}$", stands just before the final comma.
-    const std::string last_page = "% paper.eq20000.gif - inline (row : 2, column : " + std::to_string(formulas.size() - 12) +
-                                  " - " + std::to_string(formulas.size() - 2) + ")\r\n\\[\r\nx_{20000}\r\n";
+    const std::string last_page = "% paper.eq20000.gif - inline (row : 2, column : " +
+                                  std::to_string(formulas.size() - 12) + " - " + std::to_string(formulas.size() - 2) +
+                                  ")\r\n\\[\r\nx_{20000}\r\n";
     const struct {
         std::string body, wiki, equations;
     } cases[] = {

@@ -13,6 +13,8 @@ namespace {
 
 const std::string kSource = "\\begin{document}\n\\section{A}\n$x$\n";
 const std::string kFailed = crlf({"file : paper.tex", "  parse failure"});
+const std::string kWiki = crlf({"*A", "&ref(paper.eq1.gif,,70%);", ""});
+const std::string kEquations = equation_document({}, {"% paper.eq1.gif - inline (row : 3, column : 0 - 2)", "x"});
 
 // A failure is one line on standard error, naming the file, and "parse failure" in the log.
 void expect_failure_naming(const Sandbox& box, const RunResult& r, const std::string& name) {
@@ -54,9 +56,8 @@ TEST(WriteFailure, OutputsOnAFullDiskTheOtherIsComplete) {
         write_file(box.path("paper.tex"), kSource);
         ASSERT_EQ(symlink("/dev/full", box.path(full).c_str()), 0);
         expect_failure_naming(box, run_kelvarin(box.dir, {"paper.tex"}), full);
-        if (full == "paper.eq.tex") EXPECT_EQ(read_file(box.path("paper.wiki.txt")), crlf({"*A", "&ref(paper.eq1.gif,,70%);", ""}));
-        else EXPECT_EQ(read_file(box.path("paper.eq.tex")),
-                       equation_document({}, {"% paper.eq1.gif - inline (row : 3, column : 0 - 2)", "x"}));
+        if (full == "paper.eq.tex") EXPECT_EQ(read_file(box.path("paper.wiki.txt")), kWiki);
+        else EXPECT_EQ(read_file(box.path("paper.eq.tex")), kEquations);
     }
 }
 
@@ -77,5 +78,5 @@ TEST(WriteFailure, UnwritableLogCostsOnlyItsLines) {
     RunResult r = run_kelvarin(box.dir, {"paper.tex"});
     EXPECT_EQ(r.exit_status, 0);
     EXPECT_EQ(r.out + r.err, "");
-    EXPECT_EQ(read_file(box.path("paper.wiki.txt")), crlf({"*A", "&ref(paper.eq1.gif,,70%);", ""}));
+    EXPECT_EQ(read_file(box.path("paper.wiki.txt")), kWiki);
 }

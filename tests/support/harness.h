@@ -10,7 +10,6 @@
 
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -28,6 +27,7 @@ inline std::string crlf(const std::vector<std::string>& lines) {
     return out;
 }
 
+// Whether the path names anything, a dangling symbolic link too.
 inline bool file_exists(const std::string& path) {
     struct stat st;
     return lstat(path.c_str(), &st) == 0;
@@ -78,7 +78,8 @@ inline RunResult run_program(const std::string& binary, const std::string& worki
             _exit(126);
         };
         const uid_t nobody = 65534;
-        if (unprivileged && geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0))
+        if (unprivileged && geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0))
             cannot("become the user nobody");
         if (chdir(working_dir.c_str()) != 0) cannot("enter " + working_dir);
         std::vector<char*> argv{const_cast<char*>(binary.c_str())};
@@ -102,28 +103,25 @@ inline RunResult run_program(const std::string& binary, const std::string& worki
     return result;
 }
 
-// Hashes of the regular files that the arguments name (relative to
-// `working_dir`); special files behind links (/proc/self/mem) are no inputs.
-inline std::map<std::string, std::size_t> hash_inputs(const std::string& working_dir,
-                                                      const std::vector<std::string>& args) {
-    std::map<std::string, std::size_t> hashes;
-    for (const std::string& arg : args) {
-        const std::string full = arg.rfind('/', 0) == 0 ? arg : working_dir + "/" + arg;
-        std::error_code ec;
-        const std::string real = std::filesystem::canonical(full, ec).string();
-        if (!arg.empty() && std::filesystem::is_regular_file(full, ec) && real.rfind("/proc/", 0) != 0 &&
-            real.rfind("/dev/", 0) != 0)
-            hashes[arg] = std::hash<std::string>()(read_file(full));
-    }
-    return hashes;
-}
-
-// Runs kelvarin; an input it changed fails the test: no run may ever
-// modify its input.
+// Runs kelvarin. Every argument naming a regular file is hashed before and after the run, and a
+// changed input fails the test: no run may ever modify its input. Special files behind links
+// (/proc/self/mem) are no inputs.
 inline RunResult run_kelvarin(const std::string& working_dir, const std::vector<std::string>& args) {
-    const auto before = hash_inputs(working_dir, args);
+    const auto hash_inputs = [&] {
+        std::map<std::string, std::size_t> hashes;
+        for (const std::string& arg : args) {
+            std::error_code ec;
+            const std::string full = arg.rfind('/', 0) == 0 ? arg : working_dir + "/" + arg;
+            const std::string real = std::filesystem::canonical(full, ec).string();
+            if (!arg.empty() && std::filesystem::is_regular_file(real, ec) && real.rfind("/proc/", 0) != 0 &&
+                real.rfind("/dev/", 0) != 0)
+                hashes[arg] = std::hash<std::string>()(read_file(full));
+        }
+        return hashes;
+    };
+    const auto before = hash_inputs();
     RunResult result = run_program(KELVARIN_BIN, working_dir, args);
-    const auto after = hash_inputs(working_dir, args);
+    const auto after = hash_inputs();
     for (const auto& [arg, hash] : before)
         EXPECT_TRUE(after.count(arg) && after.at(arg) == hash) << "the run modified its input " << arg;
     return result;
@@ -137,20 +135,19 @@ struct Converted {
 inline Converted convert_source(const std::string& source) {
     Sandbox box;
     write_file(box.path("paper.tex"), source);
-    Converted c{run_kelvarin(box.dir, {"paper.tex"}), "", "", ""};
-    c.wiki = read_file(box.path("paper.wiki.txt"));
-    c.equations = read_file(box.path("paper.eq.tex"));
-    c.log = read_file(box.path("kelvarin.log"));
-    return c;
+    const RunResult run = run_kelvarin(box.dir, {"paper.tex"});
+    return {run, read_file(box.path("paper.wiki.txt")), read_file(box.path("paper.eq.tex")),
+            read_file(box.path("kelvarin.log"))};
 }
 
 // The equation document of the preamble lines and the pages: a line of
 // `pages` starting with "% " is a page comment and starts a page, the lines
 // after it are that formula's lines.
-inline std::string equation_document(const std::vector<std::string>& preamble, const std::vector<std::string>& pages) {
+inline std::string equation_document(const std::vector<std::string>& preamble,
+                                     const std::vector<std::string>& pages) {
     std::vector<std::string> lines = preamble;
-    for (const char* fixed : {"", "% kelvarin", "\\usepackage{txfonts}", "\\pagestyle{empty}", "", "\\begin{document}", ""})
-        lines.push_back(fixed);
+    lines.insert(lines.end(),
+                 {"", "% kelvarin", "\\usepackage{txfonts}", "\\pagestyle{empty}", "", "\\begin{document}", ""});
     for (std::size_t k = 0; k < pages.size(); ++k) {
         const bool comment = pages[k].rfind("% ", 0) == 0;
         if (comment && k > 0) lines.insert(lines.end(), {"\\]", "\\newpage", ""});
