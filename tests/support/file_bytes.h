@@ -12,24 +12,20 @@
 namespace kelvarin_test {
 
 inline std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
     std::ostringstream buf;
-    buf << in.rdbuf();
+    buf << std::ifstream(path, std::ios::binary).rdbuf();
     return buf.str();
 }
 
 inline void write_file(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out) throw std::runtime_error("cannot write " + path);
+    if (!(std::ofstream(path, std::ios::binary) << bytes)) throw std::runtime_error("cannot write " + path);
 }
 
 // Every line ends with CR LF, and nothing follows the last one.
 inline bool all_lines_end_with_crlf(const std::string& bytes) {
-    if (!bytes.empty() && bytes.back() != '\n') return false;
     for (std::size_t i = bytes.find('\n'); i != std::string::npos; i = bytes.find('\n', i + 1))
         if (i == 0 || bytes[i - 1] != '\r') return false;
-    return true;
+    return bytes.empty() || bytes.back() == '\n';
 }
 
 }  // namespace kelvarin_test

@@ -1,26 +1,52 @@
-// Runs the real kelvarin executable in a scratch directory and reads back
-// the files it wrote, byte for byte.
+// Runs the real kelvarin executable (KELVARIN_BIN) in a scratch directory
+// and reads back the files it wrote, byte for byte.
 #ifndef KELVARIN_TEST_HARNESS_H
 #define KELVARIN_TEST_HARNESS_H
 
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "support/file_bytes.h"
 
 namespace kelvarin_test {
 
 // Joins lines, each ended by CR LF, as every output file writes them.
-std::string crlf(const std::vector<std::string>& lines);
-// Joins lines, each ended by LF alone, as an input or the console has them.
-std::string lf(const std::vector<std::string>& lines);
+inline std::string crlf(const std::vector<std::string>& lines) {
+    std::string out;
+    for (const std::string& line : lines) out += line + "\r\n";
+    return out;
+}
 
-bool file_exists(const std::string& path);
+// Whether the path names anything, a dangling symbolic link too.
+inline bool file_exists(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
 
 // A fresh directory, removed with everything in it at the end of the test.
 struct Sandbox {
-    Sandbox();
-    ~Sandbox();
+    Sandbox() : dir((std::filesystem::temp_directory_path() / "kelvarin-XXXXXX").string()) {
+        if (mkdtemp(dir.data()) == nullptr) throw std::runtime_error("mkdtemp");
+    }
+    ~Sandbox() {
+        std::error_code ec;
+        // Read-only directories made by a test must not keep their contents.
+        for (auto& entry : std::filesystem::recursive_directory_iterator(dir, ec))
+            if (entry.is_directory(ec) && !entry.is_symlink(ec))
+                std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
+                                             std::filesystem::perm_options::add, ec);
+        std::filesystem::remove_all(dir, ec);
+    }
     Sandbox(const Sandbox&) = delete;
     Sandbox& operator=(const Sandbox&) = delete;
     std::string path(const std::string& name) const { return dir + "/" + name; }
@@ -29,49 +55,109 @@ struct Sandbox {
 
 struct RunResult {
     int exit_status = -1;  // -1 when the process did not exit normally
-    std::string out;       // standard output
-    std::string err;       // standard error
+    std::string out, err;  // standard output and standard error
 };
 
-// Runs kelvarin with `args` in `working_dir`. Every argument that names a
-// file there is hashed before and after, and a changed input fails the test:
-// no run may ever modify its input. `unprivileged` runs it as the user
-// "nobody" when the tests run as root, so that file modes are obeyed.
-RunResult run_kelvarin(const std::string& working_dir,
-                       const std::vector<std::string>& args,
-                       bool unprivileged = false);
+// Runs `binary` with `args` in `working_dir`. `unprivileged` runs it as the
+// user nobody when the tests run as root, so that file modes are obeyed;
+// when it cannot be started so, the exit status is 126 and standard error
+// says why.
+inline RunResult run_program(const std::string& binary, const std::string& working_dir,
+                             const std::vector<std::string>& args, bool unprivileged = false) {
+    int out_pipe[2], err_pipe[2];
+    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) throw std::runtime_error("pipe");
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out_pipe[1], 1);
+        dup2(err_pipe[1], 2);
+        close(out_pipe[0]);
+        close(err_pipe[0]);
+        const auto cannot = [](const std::string& what) {
+            const std::string message = "cannot " + what + ": " + std::strerror(errno) + "\n";
+            if (write(2, message.data(), message.size()) < 0) _exit(126);
+            _exit(126);
+        };
+        const uid_t nobody = 65534;
+        if (unprivileged && geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0))
+            cannot("become the user nobody");
+        if (chdir(working_dir.c_str()) != 0) cannot("enter " + working_dir);
+        std::vector<char*> argv{const_cast<char*>(binary.c_str())};
+        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv(binary.c_str(), argv.data());
+        cannot("run " + binary);
+    }
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    RunResult result;
+    // Standard error is small; read stdout first, then stderr.
+    char buf[65536];
+    for (ssize_t n; (n = read(out_pipe[0], buf, sizeof buf)) > 0;) result.out.append(buf, static_cast<std::size_t>(n));
+    for (ssize_t n; (n = read(err_pipe[0], buf, sizeof buf)) > 0;) result.err.append(buf, static_cast<std::size_t>(n));
+    close(out_pipe[0]);
+    close(err_pipe[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
 
-// Runs any program of the project the same way (no input check).
-RunResult run_program(const std::string& binary, const std::string& working_dir,
-                      const std::vector<std::string>& args);
+// Runs kelvarin. Every argument naming a regular file is hashed before and after the run, and a
+// changed input fails the test: no run may ever modify its input. Special files behind links
+// (/proc/self/mem) are no inputs.
+inline RunResult run_kelvarin(const std::string& working_dir, const std::vector<std::string>& args) {
+    const auto hash_inputs = [&] {
+        std::map<std::string, std::size_t> hashes;
+        for (const std::string& arg : args) {
+            std::error_code ec;
+            const std::string full = arg.rfind('/', 0) == 0 ? arg : working_dir + "/" + arg;
+            const std::string real = std::filesystem::canonical(full, ec).string();
+            if (!arg.empty() && std::filesystem::is_regular_file(real, ec) && real.rfind("/proc/", 0) != 0 &&
+                real.rfind("/dev/", 0) != 0)
+                hashes[arg] = std::hash<std::string>()(read_file(full));
+        }
+        return hashes;
+    };
+    const auto before = hash_inputs();
+    RunResult result = run_program(KELVARIN_BIN, working_dir, args);
+    const auto after = hash_inputs();
+    for (const auto& [arg, hash] : before)
+        EXPECT_TRUE(after.count(arg) && after.at(arg) == hash) << "the run modified its input " << arg;
+    return result;
+}
 
-// What one conversion of `source` (saved as `name`) produced.
+// What kelvarin made of `source` saved as paper.tex.
 struct Converted {
     RunResult run;
-    std::string wiki;       // <stem>.wiki.txt
-    std::string equations;  // <stem>.eq.tex
-    std::string log;        // kelvarin.log
+    std::string wiki, equations, log;  // paper.wiki.txt, paper.eq.tex, kelvarin.log
 };
-Converted convert_source(const std::string& source,
-                         const std::string& name = "paper.tex");
+inline Converted convert_source(const std::string& source) {
+    Sandbox box;
+    write_file(box.path("paper.tex"), source);
+    const RunResult run = run_kelvarin(box.dir, {"paper.tex"});
+    return {run, read_file(box.path("paper.wiki.txt")), read_file(box.path("paper.eq.tex")),
+            read_file(box.path("kelvarin.log"))};
+}
 
-// The equation document for the given preamble lines and pages, each page
-// given as its comment and its formula lines.
-struct Page {
-    std::string comment;
-    std::vector<std::string> lines;
-};
-std::string equation_document(const std::vector<std::string>& preamble,
-                              const std::vector<Page>& pages);
+// The equation document of the preamble lines and the pages: a line of
+// `pages` starting with "% " is a page comment and starts a page, the lines
+// after it are that formula's lines.
+inline std::string equation_document(const std::vector<std::string>& preamble,
+                                     const std::vector<std::string>& pages) {
+    std::vector<std::string> lines = preamble;
+    lines.insert(lines.end(),
+                 {"", "% kelvarin", "\\usepackage{txfonts}", "\\pagestyle{empty}", "", "\\begin{document}", ""});
+    for (std::size_t k = 0; k < pages.size(); ++k) {
+        const bool comment = pages[k].rfind("% ", 0) == 0;
+        if (comment && k > 0) lines.insert(lines.end(), {"\\]", "\\newpage", ""});
+        lines.push_back(pages[k]);
+        if (comment) lines.push_back("\\[");
+    }
+    if (!pages.empty()) lines.insert(lines.end(), {"\\]", "\\newpage", ""});
+    return crlf(lines) + crlf({"\\end{document}", ""});
+}
 
 }  // namespace kelvarin_test
 
 #endif
-
-namespace kelvarin_test {
-
-// The wiki page made of a document whose body is `lines`, closed by
-// "\end{document}" (so no extra empty line is read).
-std::string wiki_of_body(const std::vector<std::string>& lines);
-
-}  // namespace kelvarin_test
