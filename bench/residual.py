@@ -6,7 +6,7 @@
 For each paper it converts a copy twice, without and with --rich, and counts
 on each page the LaTeX commands left outside code blocks (a backslash and a
 name, or a backslash and one other byte). It also counts the words of the
-default page that the rich page keeps: words are runs of two letters or more
+default page that the rich page keeps, code blocks included: words are runs of two letters or more
 (single letters on the default page are almost all formula text that the
 default mode leaves raw, as in align rows, and rich mode makes into images);
 the names of commands, labels, citation keys and environments, and the
@@ -68,10 +68,11 @@ def main():
         excluded = set()
         for keys in KEYS.findall(source) + BEGIN_ARGUMENTS.findall(source):
             excluded.update(WORD.findall(keys))
-        default = outside_code(convert(kelvarin, paper, False))
-        rich = outside_code(convert(kelvarin, paper, True))
-        left_default = len(COMMAND.findall(default))
-        left_rich = len(COMMAND.findall(rich))
+        default = convert(kelvarin, paper, False)
+        rich = convert(kelvarin, paper, True)
+        left_default = len(COMMAND.findall(outside_code(default)))
+        left_rich = len(COMMAND.findall(outside_code(rich)))
+        # Words count on the whole page: code kept as code is kept.
         want, have = words(default, excluded), words(rich, excluded)
         kept = sum(min(n, have[w]) for w, n in want.items())
         total = sum(want.values())

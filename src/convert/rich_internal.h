@@ -29,6 +29,11 @@ struct Walk {
     bool final = false;  // unclosed constructs are text, not carried to the next line
     bool plain = false;  // text without mark-up and formulas as written (link texts)
     int nesting = 0;     // groups being walked inside each other
+    // The last search for the "\)" closing an inline formula: from where,
+    // and what it found. A later search from between the two finds the same,
+    // so a line of many unclosed "\(" is still scanned once.
+    std::size_t inline_close_from = kNoPosition;
+    std::size_t inline_close_at = kNoPosition;
 };
 
 // A required brace argument: its content and the position after it.

@@ -375,8 +375,12 @@ std::size_t command(Walk& w, std::size_t at, std::size_t end, std::string* out, 
             }
             case '[': return display_formula(w, "", "", after, end, out);
             case '(': {
-                const std::size_t close = t.substr(0, end).find("\\)", after);
-                if (close == std::string_view::npos) return unclosed(after);
+                if (after < w.inline_close_from || after > w.inline_close_at) {
+                    w.inline_close_from = after;
+                    w.inline_close_at = t.find("\\)", after);
+                }
+                const std::size_t close = w.inline_close_at;
+                if (close == kNoPosition || close + 2 > end) return unclosed(after);
                 inline_formula(w, t.substr(after, close - after), at, close + 1, sink);
                 return close + 2;
             }

@@ -132,10 +132,11 @@ struct Converted {
     RunResult run;
     std::string wiki, equations, log;  // paper.wiki.txt, paper.eq.tex, kelvarin.log
 };
-inline Converted convert_source(const std::string& source) {
+inline Converted convert_source(const std::string& source, std::vector<std::string> options = {}) {
     Sandbox box;
     write_file(box.path("paper.tex"), source);
-    const RunResult run = run_kelvarin(box.dir, {"paper.tex"});
+    options.push_back("paper.tex");
+    const RunResult run = run_kelvarin(box.dir, options);
     return {run, read_file(box.path("paper.wiki.txt")), read_file(box.path("paper.eq.tex")),
             read_file(box.path("kelvarin.log"))};
 }
