@@ -302,6 +302,11 @@ std::size_t display_formula(Walk& w, std::string_view environment, std::string_v
     OpenDisplay d;
     d.environment = std::string(environment == "$$" ? "" : environment);
     d.argument = std::string(argument);
+    if (close != std::string_view::npos && w.plain) {
+        // Link texts show a formula as written.
+        (out != nullptr ? *out : line_sink(w.r)).append(trim(w.text.substr(content, close - content)));
+        return close + marker.size();
+    }
     if (close != std::string_view::npos) {
         d.lines.emplace_back(w.text.substr(content, close - content));
         d.rows.push_back(row_of(w, content));
