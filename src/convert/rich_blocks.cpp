@@ -109,7 +109,10 @@ void open_theorem(Walk& w, std::string_view name, const TheoremKind& kind, std::
     const std::string number = kind.counter.empty() ? "" : step_theorem(w.r, kind);
     std::string lead = "''" + kind.printed;
     if (!number.empty()) lead += " " + number;
-    if (!title.empty()) lead += " (" + title + ")";
+    if (name == "proof" && !title.empty())
+        lead = "''" + title;  // "\begin{proof}[Proof of the lemma]" names itself
+    else if (!title.empty())
+        lead += " (" + title + ")";
     w.r.out = lead + ".'' ";
 }
 

@@ -19,10 +19,11 @@ namespace {
 const char kUsage[] = "usage: kelvarin [--rich] [--help] [--version] [--] [file ...]\n";
 
 const char kHelp[] =
-    "Converts each LaTeX file into a wiki page (file.wiki.txt) and an equation\n"
-    "document (file.eq.tex), from which kelvarin-render makes the formula images.\n"
-    "Without a file, converts tex/test2.tex and reports on the console; with\n"
-    "files, reports in kelvarin.log.\n"
+    "Converts each LaTeX source (paper.tex) into a wiki page (paper.wiki.txt) and\n"
+    "an equation document (paper.eq.tex) beside it; kelvarin-render makes the\n"
+    "formula images from the equation document. With files, each result is\n"
+    "reported in kelvarin.log; without, tex/test2.tex is converted and the result\n"
+    "shown here. The exit status is 0 either way.\n"
     "\n"
     "  --rich     translate the whole page: emphasis, footnotes, links, labels and\n"
     "             references, theorems, tables, nested lists, every kind of display\n"
