@@ -24,10 +24,13 @@ std::size_t command_name_length(std::string_view text, std::size_t at) {
 }
 
 std::size_t find_byte(LatexIndex& index, char byte, std::size_t from) {
-    std::size_t& absent = index.absent_from[static_cast<unsigned char>(byte)];
-    if (from >= index.text.size() || from >= absent) return kNoPosition;
+    const unsigned char key = static_cast<unsigned char>(byte);
+    std::size_t& absent = index.absent_from[key];
+    const bool known = std::find(index.absent_set.begin(), index.absent_set.end(), key) != index.absent_set.end();
+    if (from >= index.text.size() || (known && from >= absent)) return kNoPosition;
     const void* hit = std::memchr(index.text.data() + from, byte, index.text.size() - from);
     if (hit == nullptr) {
+        if (!known) index.absent_set.push_back(key);
         absent = from;
         return kNoPosition;
     }
@@ -47,13 +50,29 @@ std::size_t verb_end(LatexIndex& index, std::size_t after_name) {
 
 void index_latex(std::string_view text, LatexIndex& index) {
     index.text = text;
+    index.built = false;
+    index.absent_set.clear();
+}
+
+namespace {
+
+void build(LatexIndex& index) {
+    // The bytes the index is about; runs of other bytes are skipped whole.
+    static const std::array<bool, 256> kLexical = [] {
+        std::array<bool, 256> lexical{};
+        for (unsigned char c : std::string_view("\\{}$")) lexical[c] = true;
+        return lexical;
+    }();
+    const std::string_view text = index.text;
+    index.built = true;
     index.opens.clear();
     index.closes.clear();
     index.dollars.clear();
-    index.absent_from.fill(kNoPosition);
     std::vector<std::size_t> open_stack;  // indexes into opens
     std::size_t p = 0;
     while (p < text.size()) {
+        while (p < text.size() && !kLexical[static_cast<unsigned char>(text[p])]) ++p;
+        if (p == text.size()) break;
         const char c = text[p];
         if (c == '\\') {
             const std::size_t n = command_name_length(text, p);
@@ -81,13 +100,22 @@ void index_latex(std::string_view text, LatexIndex& index) {
     }
 }
 
-std::size_t group_close(const LatexIndex& index, std::size_t open) {
+}  // namespace
+
+std::size_t group_close(LatexIndex& index, std::size_t open) {
+    if (!index.built) build(index);
     const auto it = std::lower_bound(index.opens.begin(), index.opens.end(), open);
     if (it == index.opens.end() || *it != open) return kNoPosition;
     return index.closes[static_cast<std::size_t>(it - index.opens.begin())];
 }
 
-std::size_t next_dollar(const LatexIndex& index, std::size_t from) {
+bool all_groups_close(LatexIndex& index) {
+    if (!index.built) build(index);
+    return std::find(index.closes.begin(), index.closes.end(), kNoPosition) == index.closes.end();
+}
+
+std::size_t next_dollar(LatexIndex& index, std::size_t from) {
+    if (!index.built) build(index);
     const auto it = std::lower_bound(index.dollars.begin(), index.dollars.end(), from);
     return it == index.dollars.end() ? kNoPosition : *it;
 }

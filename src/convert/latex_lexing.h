@@ -19,23 +19,30 @@ constexpr std::size_t kNoPosition = std::string_view::npos;
 // dollar or escape); the text of \verb and \lstinline is skipped.
 struct LatexIndex {
     std::string_view text;
+    bool built = false;                // groups and dollars are found on first need
     std::vector<std::size_t> opens;    // positions of "{", ascending
     std::vector<std::size_t> closes;   // the "}" matching each, or kNoPosition
     std::vector<std::size_t> dollars;  // positions of "$", ascending
     // Per byte value, a position from which on the byte was once looked for
-    // and not found; later searches from there on fail at once.
-    std::array<std::size_t, 256> absent_from{};
+    // and not found; later searches from there on fail at once. Only the
+    // entries in `absent_set` hold a position; the others are unset.
+    std::array<std::size_t, 256> absent_from;
+    std::vector<unsigned char> absent_set;
 };
 
-// Fills `index` for `text`, which must outlive it.
+// Makes `index` the index of `text`, which must outlive it. The groups and
+// dollars are found when first asked for: most lines of prose never ask.
 void index_latex(std::string_view text, LatexIndex& index);
 
 // The "}" that closes the group opened at `open` (a "{" of the text), or
 // kNoPosition when it does not close.
-std::size_t group_close(const LatexIndex& index, std::size_t open);
+std::size_t group_close(LatexIndex& index, std::size_t open);
+
+// Whether every "{" of the text closes.
+bool all_groups_close(LatexIndex& index);
 
 // The first "$" at or after `from`, or kNoPosition.
-std::size_t next_dollar(const LatexIndex& index, std::size_t from);
+std::size_t next_dollar(LatexIndex& index, std::size_t from);
 
 // The first `byte` at or after `from`, or kNoPosition; a failed search is
 // remembered, so repeated failures cost nothing.

@@ -435,7 +435,8 @@ void write_title_block(Walk& w) {
     // Copies: a \title inside the title would replace the text being read.
     const std::string title = r.title, author = r.author, date_text = r.date;
     const auto translate = [&](const std::string& source) {
-        Walk sub(w.job, r);
+        LatexIndex index;
+        Walk sub(w.job, r, index);
         sub.text = source;
         index_latex(source, sub.index);
         sub.nesting = 1;

@@ -29,7 +29,7 @@ bool begins_code(std::string_view text) {
 // over stays in r.pending for the next source line; otherwise the line is
 // done, and the wiki line with it unless a list item goes on.
 void walk_pending(JobState& job, RichState& r, bool final) {
-    Walk w(job, r);
+    Walk w(job, r, r.pending_index);
     w.text = r.pending;
     w.rows = &r.pending_rows;
     w.final = final || r.pending_lines >= kMostJoinedLines || r.pending.size() >= kLongestJoinedText;
@@ -125,7 +125,8 @@ void rich_finish_body(JobState& job) {
     if (r.display.open) abandon_display(job, r);
     if (!r.code_end.empty()) write_wiki_line(job, "}}");
     r.code_end.clear();
-    Walk w(job, r);
+    LatexIndex unused;
+    Walk w(job, r, unused);
     close_all_environments(w);
     flush_line(job, r);
 }
@@ -136,11 +137,11 @@ void rich_preamble_line(JobState& job, std::string_view raw_line) {
     std::string_view text = raw_line.substr(0, comment == kNoPosition ? raw_line.size() : comment);
     if (r.preamble_pending.empty() && text.find('\\') == std::string_view::npos) return;
     r.preamble_pending.append(text);
-    Walk w(job, r);
+    LatexIndex index;
+    Walk w(job, r, index);
     w.text = r.preamble_pending;
     index_latex(w.text, w.index);
-    const bool open_group = std::any_of(w.index.closes.begin(), w.index.closes.end(),
-                                        [](std::size_t c) { return c == kNoPosition; });
+    const bool open_group = !all_groups_close(w.index);
     if (open_group && r.preamble_pending.size() < kLongestJoinedText) {
         r.preamble_pending.push_back(' ');
         return;

@@ -20,10 +20,11 @@ struct JobState;
 
 // One walk over a logical line.
 struct Walk {
-    Walk(JobState& job_state, RichState& rich) : job(job_state), r(rich) {}
+    Walk(JobState& job_state, RichState& rich, LatexIndex& lexical)
+        : job(job_state), r(rich), index(lexical) {}
     JobState& job;
     RichState& r;
-    LatexIndex index;
+    LatexIndex& index;  // of `text`
     std::string_view text;
     const std::vector<RowStart>* rows = nullptr;  // where each source line starts
     bool final = false;  // unclosed constructs are text, not carried to the next line

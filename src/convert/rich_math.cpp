@@ -355,7 +355,8 @@ std::size_t display_line(JobState& job, RichState& r, std::string_view line) {
         // \begin{math} over several lines: one inline formula, joined.
         std::string joined;
         for (const std::string& part : d.lines) joined.append(joined.empty() ? "" : " ").append(part);
-        Walk w(job, r);
+        LatexIndex unused;
+        Walk w(job, r, unused);
         w.text = joined;
         inline_formula(w, joined, 0, joined.size(), r.out);
     } else {

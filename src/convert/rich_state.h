@@ -10,6 +10,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "convert/latex_lexing.h"
+
 namespace kelvarin {
 
 // What a \label names: the last numbered thing before it in its scope.
@@ -107,6 +109,7 @@ struct RichState {
     std::string preamble_pending;  // a declaration whose braces close on a later line
 
     std::string pending;             // logical line carried to the next source line
+    LatexIndex pending_index;        // of the logical line, kept to reuse its memory
     std::vector<RowStart> pending_rows;
     int pending_lines = 0;
 
