@@ -114,7 +114,19 @@ TEST(HostileInputs, RandomBinaryBodyKeepsTheOutputRules) {
 TEST(HostileInputs, RichModeKeepsItsPromises) {
     std::string long_line(16u << 20, 'a');
     for (std::size_t i = 0; i < long_line.size(); i += 97) long_line[i] = ' ';
+    std::string formulas;
+    for (int i = 1; i <= 20000; ++i) formulas += "$x_{" + std::to_string(i) + "}$,";
     const std::string bodies[] = {
+        // The bodies of the default mode's cases above.
+        std::string(1000000, '\n'),
+        std::string(100001, '$'),
+        formulas,
+        repeat("\\[\n", 100000) + "x\n\\]\n",
+        repeat("\\begin{itemize}\n", 100000) + "\\item a\n\\end{itemize}\n\\item b",
+        repeat("\\begin{figure}\n", 100000) + "\\end{figure}\nafter",
+        "\\section{" + std::string(1000000, '{') + "}",
+        "\\begin{itemize}\n" + repeat("\\item ", 100000),
+        // And what rich mode reads across lines.
         long_line,
         std::string(1000000, '{'),
         std::string(1000000, '{') + std::string(1000000, '}'),

@@ -249,13 +249,17 @@ std::size_t skip_definition(Walk& w, std::size_t at, std::size_t end, int bodies
     return skip_arguments(w, at, end, bodies);
 }
 
+// "\def\x#1#2{...}": the name, its parameters, its body. Anything else
+// between the name and the body means this is no definition kelvarin can
+// read, and the text stays.
 std::size_t skip_def(Walk& w, std::size_t at, std::size_t end) {
-    at = skip_blanks(w.text, at);
-    if (at < end && w.text[at] == '\\') at += 1 + command_name_length(w.text, at);
-    const std::size_t brace = find_byte(w.index, '{', at);
-    if (brace == kNoPosition || brace >= end) return at;
-    const std::size_t close = group_close(w.index, brace);
-    return close == kNoPosition ? kNoPosition : close + 1;
+    std::size_t p = skip_blanks(w.text, at);
+    if (p >= end || w.text[p] != '\\') return at;
+    p += 1 + command_name_length(w.text, p);
+    while (p + 1 < end && w.text[p] == '#' && w.text[p + 1] >= '1' && w.text[p + 1] <= '9') p += 2;
+    if (p >= end || w.text[p] != '{') return at;
+    const std::size_t close = group_close(w.index, p);
+    return close == kNoPosition || close >= end ? kNoPosition : close + 1;
 }
 
 std::size_t skip_let(const Walk& w, std::size_t at, std::size_t end) {
