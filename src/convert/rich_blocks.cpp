@@ -285,16 +285,8 @@ std::size_t begin_environment(Walk& w, std::size_t at, std::size_t end, bool top
         return p;
     }
     if (const TheoremKind* kind = theorem_kind(r, name)) {
-        const std::size_t q = skip_optional_argument(w.index, p, true);
         std::string title;
-        if (q != p) {
-            const std::size_t open = skip_blanks(w.text, p);
-            Argument note;
-            note.found = note.closed = true;
-            note.begin = open + 1;
-            note.end = q - 1;
-            title = std::string(trim(translate_argument(w, note)));
-        }
+        const std::size_t q = translate_optional_argument(w, p, true, title);
         open_theorem(w, name, *kind, std::move(title));
         return q;
     }
@@ -364,16 +356,8 @@ std::size_t end_environment(Walk& w, std::size_t at, std::size_t end, bool top) 
 std::size_t start_item(Walk& w, std::size_t at, std::size_t end) {
     RichState& r = w.r;
     OpenEnvironment* list = innermost(r, OpenEnvironment::list);
-    const std::size_t q = skip_optional_argument(w.index, at, true);
     std::string label;
-    if (q != at) {
-        const std::size_t open = skip_blanks(w.text, at);
-        Argument note;
-        note.found = note.closed = true;
-        note.begin = open + 1;
-        note.end = q - 1;
-        label = std::string(trim(translate_argument(w, note)));
-    }
+    const std::size_t q = translate_optional_argument(w, at, true, label);
     (void)end;  // an item's text runs on to the next block construct
     flush_line(w.job, r);
     const std::size_t text = skip_blanks(w.text, q);

@@ -55,6 +55,11 @@ struct Argument {
 std::size_t walk(Walk& w, std::size_t begin, std::size_t end, std::string* out);
 // The translation of an argument, as plain wiki text.
 std::string translate_argument(Walk& w, const Argument& arg);
+// The translation of the optional argument "[...]" at `at` (blanks before
+// it skipped when asked) into `text`, trimmed; returns the position after
+// it, or `at` when there is none.
+std::size_t translate_optional_argument(Walk& w, std::size_t at, bool skip_blanks_first,
+                                        std::string& text);
 // Reads the brace argument at `at` (blanks before it skipped).
 Argument read_argument(Walk& w, std::size_t at, std::size_t end);
 // Where text at the top of the line goes: the current table cell or line.

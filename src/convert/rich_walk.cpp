@@ -332,14 +332,8 @@ std::size_t citation_notes(Walk& w, std::size_t at, std::string& first, std::str
                            int& count) {
     count = 0;
     for (std::string* note : {&first, &second}) {
-        const std::size_t next = skip_optional_argument(w.index, at, false);
+        const std::size_t next = translate_optional_argument(w, at, false, *note);
         if (next == at) break;
-        Argument arg;
-        arg.found = arg.closed = true;
-        arg.begin = at + 1;
-        arg.end = next - 1;
-        arg.next = next;
-        *note = translate_argument(w, arg);
         ++count;
         at = next;
     }
@@ -630,15 +624,8 @@ std::size_t command(Walk& w, std::size_t at, std::size_t end, std::string* out, 
             return arg.next;
         }
         case Act::subfloat: {
-            const std::size_t p = skip_optional_argument(w.index, after, false);
             std::string sub;
-            if (p != after) {
-                Argument note;
-                note.found = note.closed = true;
-                note.begin = after + 1;
-                note.end = p - 1;
-                sub = std::string(trimmed(translate_argument(w, note)));
-            }
+            const std::size_t p = translate_optional_argument(w, after, false, sub);
             const Argument arg = read_argument(w, p, end);
             if (!arg.found) return p;
             if (!arg.closed) return unclosed(after);
@@ -655,10 +642,10 @@ std::size_t command(Walk& w, std::size_t at, std::size_t end, std::string* out, 
             if (!count.found) return after;
             if (!count.closed) return unclosed(after);
             std::size_t p = skip_optional_argument(w.index, count.next, false);
-            const Argument spec = read_argument(w, p, end);
-            if (!spec.found) return p;
-            if (!spec.closed) return unclosed(after);
-            p = skip_optional_argument(w.index, spec.next, false);
+            const Argument alignment = read_argument(w, p, end);
+            if (!alignment.found) return p;
+            if (!alignment.closed) return unclosed(after);
+            p = skip_optional_argument(w.index, alignment.next, false);
             const Argument arg = read_argument(w, p, end);
             if (!arg.found) return p;
             if (!arg.closed) return unclosed(after);
@@ -774,6 +761,14 @@ std::size_t command(Walk& w, std::size_t at, std::size_t end, std::string* out, 
     return after;
 }
 
+// "``" or "`" (and "''" or "'"): the doubled quote or the single one.
+std::size_t quote(std::string_view t, std::size_t pos, std::size_t end, std::string_view doubled,
+                  std::string_view single, std::string& sink) {
+    const bool twice = pos + 1 < end && t[pos + 1] == t[pos];
+    sink.append(twice ? doubled : single);
+    return pos + (twice ? 2 : 1);
+}
+
 // A brace group. One that opens with a font switch ("{\bf text}") becomes
 // wiki emphasis; any other is transparent, its text written in place.
 std::size_t group(Walk& w, std::size_t at, std::size_t end, std::string* out, bool may_carry) {
@@ -843,6 +838,19 @@ void read_declarations(Walk& w) {
     }
 }
 
+std::size_t translate_optional_argument(Walk& w, std::size_t at, bool skip_blanks_first,
+                                        std::string& text) {
+    const std::size_t next = skip_optional_argument(w.index, at, skip_blanks_first);
+    if (next == at) return at;
+    Argument arg;
+    arg.found = arg.closed = true;
+    arg.begin = skip_blanks(w.text, at) + 1;
+    arg.end = next - 1;
+    arg.next = next;
+    text = std::string(trimmed(translate_argument(w, arg)));
+    return next;
+}
+
 std::string translate_argument(Walk& w, const Argument& arg) {
     std::string text;
     if (w.nesting >= kDeepestNesting) return std::string(arg.text);
@@ -902,22 +910,8 @@ std::size_t walk(Walk& w, std::size_t pos, std::size_t end, std::string* out) {
                     sink.push_back('-');
                 }
                 break;
-            case '`':
-                if (pos + 1 < end && t[pos + 1] == '`') {
-                    sink.append("\xE2\x80\x9C");
-                    next = pos + 2;
-                } else {
-                    sink.append("\xE2\x80\x98");
-                }
-                break;
-            case '\'':
-                if (pos + 1 < end && t[pos + 1] == '\'') {
-                    sink.append("\xE2\x80\x9D");
-                    next = pos + 2;
-                } else {
-                    sink.append("\xE2\x80\x99");
-                }
-                break;
+            case '`': next = quote(t, pos, end, "\xE2\x80\x9C", "\xE2\x80\x98", sink); break;
+            case '\'': next = quote(t, pos, end, "\xE2\x80\x9D", "\xE2\x80\x99", sink); break;
             case '&':
                 if (out == nullptr && w.r.tabular.depth > 0)
                     end_table_cell(w);
