@@ -26,25 +26,26 @@ std::string page_ranges(std::vector<std::size_t> pages) {
     return text;
 }
 
-// Moves a made image to its place; copies when that is on another file system.
-bool move_image(const fs::path& made, const std::string& target) {
+// Moves a made image to its place; copies when that is on another file
+// system. Returns "" or why it could not.
+std::string move_image(const fs::path& made, const std::string& target) {
     std::error_code ec;
     fs::rename(made, target, ec);
-    if (!ec) return true;
+    if (!ec) return "";
     ec.clear();
     fs::copy_file(made, target, fs::copy_options::overwrite_existing, ec);
-    return !ec;
+    return ec ? "cannot write " + target + ": " + ec.message() : "";
 }
 
 }  // namespace
 
-std::vector<std::size_t> make_images(const std::string& dvi, const std::vector<ImageJob>& jobs,
+std::vector<ImageFailure> make_images(const std::string& dvi, const std::vector<ImageJob>& jobs,
                                      const ImageTools& tools, const std::string& paper_folder,
                                      const std::string& work_folder, const RenderOptions& options) {
     std::map<std::string, std::vector<std::size_t>> by_format;
     for (std::size_t k = 0; k < jobs.size(); ++k) by_format[image_extension(jobs[k].target)].push_back(k);
 
-    std::vector<std::size_t> failed;
+    std::vector<ImageFailure> failed;
     for (const auto& [ext, indexes] : by_format) {
         std::vector<std::size_t> pages;
         for (std::size_t k : indexes) pages.push_back(jobs[k].dvi_page);
@@ -79,7 +80,13 @@ std::vector<std::size_t> make_images(const std::string& dvi, const std::vector<I
         for (std::size_t k : indexes) {
             const fs::path made = stem + std::to_string(jobs[k].dvi_page) + "." + ext;
             std::error_code ec;
-            if (!fs::is_regular_file(made, ec) || !move_image(made, jobs[k].target)) failed.push_back(k);
+            if (!fs::is_regular_file(made, ec)) {
+                failed.push_back({k, "typeset, but " + fs::path(command.argv[0]).filename().string() +
+                                         " made no image of its page"});
+            } else {
+                const std::string problem = move_image(made, jobs[k].target);
+                if (!problem.empty()) failed.push_back({k, problem});
+            }
         }
     }
     return failed;

@@ -24,10 +24,15 @@ struct ImageTools {
     std::string dvisvgm;
 };
 
+struct ImageFailure {
+    std::size_t job;      // index into the jobs
+    std::string message;  // why there is no image
+};
+
 // Makes `jobs` from `dvi`, running the tools in `paper_folder` (pictures the
 // DVI file names are relative to it) and writing into `work_folder` first.
-// Returns the indexes of the jobs whose image could not be made.
-std::vector<std::size_t> make_images(const std::string& dvi, const std::vector<ImageJob>& jobs,
+// Returns the jobs whose image could not be made or written.
+std::vector<ImageFailure> make_images(const std::string& dvi, const std::vector<ImageJob>& jobs,
                                      const ImageTools& tools, const std::string& paper_folder,
                                      const std::string& work_folder, const RenderOptions& options);
 

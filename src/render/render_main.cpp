@@ -11,6 +11,8 @@
 // Exit status: 0 when every image was written, 1 when some were not, 2 when
 // nothing could be tried (bad arguments, unreadable or refused document,
 // missing tools, a preamble that does not typeset).
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -155,8 +157,8 @@ int main(int argc, char** argv) {
     if (out_dir.empty()) out_dir = ".";
     std::error_code ec;
     fs::create_directories(out_dir, ec);
-    if (!fs::is_directory(out_dir, ec)) {
-        say("cannot use '" + out_dir.string() + "' as the output folder");
+    if (!fs::is_directory(out_dir, ec) || access(out_dir.c_str(), W_OK | X_OK) != 0) {
+        say("cannot write into '" + out_dir.string() + "'; choose the output folder with --out DIR");
         return 2;
     }
     job.out_dir = out_dir.string();

@@ -139,15 +139,14 @@ void make_images_of(Passes& passes, const LatexRun& run, const std::vector<std::
     const std::string work = (fs::path(passes.job.scratch) / ("images" + std::to_string(passes.runs))).string();
     std::error_code ec;
     fs::create_directory(work, ec);
-    const std::vector<std::size_t> missing =
-        make_images(run.dvi, jobs, passes.job.tools, passes.job.latex.paper_folder, work, passes.job.options);
-    std::set<std::size_t> lost(missing.begin(), missing.end());
+    std::map<std::size_t, std::string> lost;
+    for (const ImageFailure& failure :
+         make_images(run.dvi, jobs, passes.job.tools, passes.job.latex.paper_folder, work, passes.job.options))
+        lost[failure.job] = failure.message;
     for (std::size_t i = 0; i < ks.size(); ++i) {
         const std::size_t page = chosen[ks[i]];
         if (lost.count(i))
-            passes.failed[page] = "typeset, but " +
-                                  std::string(image_extension(jobs[i].target) == "svg" ? "dvisvgm" : "dvipng") +
-                                  " made no image of its page";
+            passes.failed[page] = lost[i];
         else
             passes.rendered.insert(page);
     }
