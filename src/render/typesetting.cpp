@@ -32,14 +32,16 @@ constexpr double kPreambleSilenceSeconds = 10;
 // shows "\kelvarinmark {b3}", never the printed marker itself. A page count
 // comes from a marker after every shipout. Each marker puts latex back into
 // nonstop mode, so that a formula's \batchmode cannot hide the markers
-// after it.
+// after it; markers use names of their own for the primitives, which a
+// formula that redefines \message does not touch.
 void write_job(const EquationPages& doc, const std::vector<std::size_t>& chosen, const std::string& nonce,
                const fs::path& path) {
     std::ofstream tex(path, std::ios::binary | std::ios::trunc);
     for (const std::string& line : doc.head) tex << line << '\n';
     tex << "\\def\\kelvarinnonce{" << nonce << "}%\n"
-        << "\\def\\kelvarinmark#1{\\ifnum\\interactionmode=1 \\else\\interactionmode=1 \\fi"
-           "\\message{kelvarin\\kelvarinnonce#1k}}%\n"
+        << "\\let\\kelvarinmessage\\message\\let\\kelvarininteraction\\interactionmode\n"
+        << "\\def\\kelvarinmark#1{\\ifnum\\kelvarininteraction=1 \\else\\kelvarininteraction=1 \\fi"
+           "\\kelvarinmessage{kelvarin\\kelvarinnonce#1k}}%\n"
         << "\\ifdefined\\AddToHook\\AddToHook{shipout/after}{\\kelvarinmark s}%\n"
         << "\\else\\let\\kelvarinshipout\\shipout\\def\\shipout{\\kelvarinmark s\\kelvarinshipout}\\fi\n"
         << "\\kelvarinmark r%\n";
