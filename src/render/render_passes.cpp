@@ -18,7 +18,7 @@ namespace {
 constexpr double kRunBaseSeconds = 10;
 constexpr double kRunSecondsPerFormula = 0.05;
 // Silent this long, once past the preamble, and latex is stuck in a formula
-// (four times the preamble's time when that is longer). A formula takes
+// (three times the preamble's time when that is longer). A formula takes
 // about a millisecond, and latex prints a marker before and after each.
 constexpr double kSilenceSeconds = 1;
 // Further runs without the failures, should a run without them still fail.

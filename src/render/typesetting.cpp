@@ -18,7 +18,7 @@ const char* const kJobName = "kelvarin-formulas";
 // How many times the preamble's own time latex may print nothing before it
 // counts as stuck (when that is more than the limit given), and how many
 // times that it may go on printing without a new marker.
-constexpr double kSilencePerPreamble = 4;
+constexpr double kSilencePerPreamble = 3;
 constexpr double kStallPerSilence = 10;
 // The preamble prints as it loads each file; silent this long, it loops.
 constexpr double kPreambleSilenceSeconds = 10;

@@ -49,7 +49,7 @@ struct LatexRun {
 struct RunLimits {
     double deadline_seconds;  // for the whole run
     double silence_seconds;   // once past the preamble, the longest time latex may print nothing,
-                              // raised to four times the preamble's own time when that is more;
+                              // raised to three times the preamble's own time when that is more;
                               // ten times that without a new marker is the most a formula gets
 };
 
