@@ -11,6 +11,16 @@ namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
+// The number the digits text[from, to) spell, or -1 when there are none or
+// too many for a line or formula number (text printed by the paper may hold
+// anything).
+long number_at(const std::string& text, std::size_t from, std::size_t to) {
+    if (to <= from || to - from > 9) return -1;
+    long value = 0;
+    for (std::size_t i = from; i < to; ++i) value = value * 10 + (text[i] - '0');
+    return value;
+}
+
 // latex's messages end with "." and sometimes spaces; the report adds its own.
 std::string trimmed_message(std::string text) {
     while (!text.empty() && (text.back() == ' ' || text.back() == '.' || text.back() == '\r')) text.pop_back();
@@ -42,7 +52,8 @@ void scan_markers(LatexOutputReader& reader, std::vector<LatexEvent>& events) {
             reader.scanned = found;
             return;
         }
-        if (text[p] != 'k') {  // not one of ours after all
+        const long number = number_at(text, digits, p);
+        if (text[p] != 'k' || (p > digits && number < 0)) {  // not one of ours after all
             at = found + 1;
             continue;
         }
@@ -55,7 +66,7 @@ void scan_markers(LatexOutputReader& reader, std::vector<LatexEvent>& events) {
             case 'z': event.kind = LatexEventKind::done; break;
             default: at = found + 1; continue;
         }
-        if (p > digits) event.number = std::stoul(text.substr(digits, p - digits));
+        if (number >= 0) event.number = static_cast<std::size_t>(number);
         events.push_back(event);
         at = p + 1;
     }
@@ -69,7 +80,8 @@ bool file_line_error(const std::string& line, const std::string& folder, LatexEv
          colon = line.find(':', colon + 1)) {
         std::size_t p = colon + 1;
         while (p < line.size() && is_digit(line[p])) ++p;
-        if (p == colon + 1 || line.compare(p, 2, ": ") != 0) continue;
+        const long number = number_at(line, colon + 1, p);
+        if (number < 0 || line.compare(p, 2, ": ") != 0) continue;
         const std::string file = line.substr(0, colon);
         std::error_code ec;
         const std::filesystem::path path = file[0] == '/' ? std::filesystem::path(file)
@@ -77,7 +89,7 @@ bool file_line_error(const std::string& line, const std::string& folder, LatexEv
         if (!std::filesystem::is_regular_file(path, ec)) continue;
         event.kind = LatexEventKind::error;
         event.file = file;
-        event.line = std::stol(line.substr(colon + 1, p - colon - 1));
+        event.line = number;
         event.text = trimmed_message(line.substr(p + 2));
         return true;
     }
@@ -120,7 +132,7 @@ void read_line(LatexOutputReader& reader, const std::string& line, std::vector<L
         std::size_t p = 2;
         while (p < line.size() && is_digit(line[p])) ++p;
         event.kind = LatexEventKind::context;
-        event.line = std::stol(line.substr(2, p - 2));
+        event.line = number_at(line, 2, p);
         event.text = line.substr(p < line.size() ? p + 1 : p);
         events.push_back(event);
         reader.after_error = false;

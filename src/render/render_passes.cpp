@@ -238,7 +238,6 @@ RenderOutcome render_formulas(const EquationPages& doc, const RenderJob& job, Pr
         verify_and_render(passes);
     passes.outcome.written = passes.rendered.size();
     for (const auto& [page, message] : passes.failed) passes.outcome.failures.push_back({page, message});
-    passes.outcome.latex_runs = passes.runs;
     return passes.outcome;
 }
 

@@ -44,7 +44,6 @@ struct RenderOutcome {
     std::string preamble_problem;   // set when the preamble does not typeset: nothing was tried
     std::size_t written = 0;        // images made
     std::vector<Failure> failures;  // in source order
-    std::size_t latex_runs = 0;
 };
 
 RenderOutcome render_formulas(const EquationPages& doc, const RenderJob& job, Progress& progress);
