@@ -27,15 +27,20 @@ secs() { awk -v d="$1" 'BEGIN {printf "%.2f", d/1e9}'; }
 median() { sort -n | awk '{a[NR]=$1} END {printf "%.2f", a[int((NR+1)/2)]}'; }
 
 # Every run writes into fresh folders, as a first render does: creating
-# thousands of image files is a good part of the cost.
-t_latex=(); t_dvipng=(); t_plain=(); t_render=(); t_stopping=()
+# thousands of image files is a good part of the cost. The files of the run
+# before are removed, and written back to disk, before the clock starts.
+fresh() { rm -rf "$@"; sync; }
+t_latex=(); t_dvipng=(); t_plain=(); t_render=(); t_stopping=(); ratios=()
 for ((i = 0; i < runs; i++)); do
-  rm -rf plain out out2 && mkdir plain
+  fresh plain && mkdir plain
   t0=$(now); latex -interaction=nonstopmode -output-directory=plain plain.eq.tex >/dev/null 2>&1 || true; t1=$(now)
   dvipng -q -T tight -D 120 --gif -o plain/img%d.gif plain/plain.eq.dvi >/dev/null 2>&1 || true; t2=$(now)
   t_latex+=("$(secs $((t1 - t0)))"); t_dvipng+=("$(secs $((t2 - t1)))"); t_plain+=("$(secs $((t2 - t0)))")
+  fresh out
   t0=$(now); "$render" --out out bench.eq.tex >render.out 2>render.err || true; t1=$(now)
   t_render+=("$(secs $((t1 - t0)))")
+  ratios+=("$(awk -v a="${t_render[-1]}" -v b="${t_plain[-1]}" 'BEGIN {printf "%.2f", a/b}')")
+  fresh out2
   t0=$(now); "$render" --out out2 stopping.eq.tex >/dev/null 2>&1 || true; t1=$(now)
   t_stopping+=("$(secs $((t1 - t0)))")
 done
@@ -54,7 +59,7 @@ echo "| plain latex pass (without the looping formula; $pages pages) | $latex_s 
 echo "| plain dvipng pass over its DVI file | $dvipng_s |"
 echo "| plain passes together | $plain_s |"
 echo "| kelvarin-render, 1 % faulty formulas, one looping | $render_s |"
-echo "| kelvarin-render / plain passes | $(awk -v a="$render_s" -v b="$plain_s" 'BEGIN {printf "%.2f", a/b}') |"
+echo "| kelvarin-render / plain passes, median of the runs (lowest, highest) | $(printf '%s\n' "${ratios[@]}" | median) ($(printf '%s\n' "${ratios[@]}" | sort -n | head -1), $(printf '%s\n' "${ratios[@]}" | sort -n | tail -1)) |"
 echo "| kelvarin-render, with faults that stop latex as well | $stopping_s |"
 echo
 echo "kelvarin-render said: $(cat render.out)"

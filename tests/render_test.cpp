@@ -283,7 +283,8 @@ TEST(Render, FaultsAmongHundredsOfFormulasAreEachReportedAndTheRestRenderedAsAlo
     EXPECT_EQ(r.out, std::to_string(n - faults.size()) + " images written to .\n");
     for (const auto& [i, fault] : faults) {
         const std::string row = std::to_string(i + 10);
-        const std::size_t at = r.err.find("paper.eq" + std::to_string(i) + ".gif, block (row : " + row + " - " + row + "): ");
+        const std::size_t at =
+            r.err.find("paper.eq" + std::to_string(i) + ".gif, block (row : " + row + " - " + row + "): ");
         ASSERT_NE(at, std::string::npos) << i << "\n" << r.err;
         EXPECT_NE(r.err.substr(at, r.err.find('\n', at) - at).find(fault.second), std::string::npos) << r.err;
     }

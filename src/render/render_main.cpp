@@ -100,9 +100,7 @@ std::string make_nonce() {
     return nonce;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int render(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     const Arguments args = parse_arguments(argc, argv);
 
@@ -180,8 +178,8 @@ int main(int argc, char** argv) {
     clear_progress(progress);
     honour_stop_request();
 
-    if (!outcome.preamble_problem.empty()) {
-        say(args.document + ": the preamble does not typeset, so no formula can: " + outcome.preamble_problem);
+    if (!outcome.blocking_problem.empty()) {
+        say(args.document + ": " + outcome.blocking_problem);
         return 2;
     }
     for (const Failure& f : outcome.failures)
@@ -194,4 +192,17 @@ int main(int argc, char** argv) {
     say(summary);
     std::printf("%zu images written to %s\n", outcome.written, out_dir.string().c_str());
     return outcome.failures.empty() ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Whatever goes wrong, return through exit, which removes the scratch
+    // folder.
+    try {
+        return render(argc, argv);
+    } catch (const std::exception& e) {
+        say(std::string("stopped: ") + e.what());
+        return 2;
+    }
 }

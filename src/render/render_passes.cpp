@@ -163,7 +163,7 @@ bool find_failures(Passes& passes) {
     while (!pending.empty()) {
         const LatexRun run = typeset(passes, pending, "typeset", total - pending.size(), total);
         if (!run.ready) {
-            passes.outcome.preamble_problem = run.preamble_problem;
+            passes.outcome.blocking_problem = run.blocking_problem;
             return false;
         }
         const std::vector<Judged> judged = judge(run, limits_for(pending.size()));
@@ -204,7 +204,7 @@ void verify_and_render(Passes& passes) {
                                         with_commas(chosen.size()) + " without them");
         const LatexRun run = typeset(passes, chosen, "checked", 0, chosen.size());
         if (!run.ready) {
-            for (std::size_t page : chosen) passes.failed[page] = "not typeset: " + run.preamble_problem;
+            for (std::size_t page : chosen) passes.failed[page] = "not typeset: " + run.blocking_problem;
             return;
         }
         const std::vector<Judged> judged = judge(run, limits_for(chosen.size()));
@@ -234,7 +234,7 @@ void verify_and_render(Passes& passes) {
 
 RenderOutcome render_formulas(const EquationPages& doc, const RenderJob& job, Progress& progress) {
     Passes passes{doc, job, progress, {}, {}, {}, 0};
-    if (!doc.pages.empty() && !find_failures(passes) && passes.outcome.preamble_problem.empty())
+    if (!doc.pages.empty() && !find_failures(passes) && passes.outcome.blocking_problem.empty())
         verify_and_render(passes);
     passes.outcome.written = passes.rendered.size();
     for (const auto& [page, message] : passes.failed) passes.outcome.failures.push_back({page, message});

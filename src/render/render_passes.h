@@ -41,7 +41,7 @@ struct Failure {
 };
 
 struct RenderOutcome {
-    std::string preamble_problem;   // set when the preamble does not typeset: nothing was tried
+    std::string blocking_problem;   // why no formula could be tried (the preamble does not typeset)
     std::size_t written = 0;        // images made
     std::vector<Failure> failures;  // in source order
 };

@@ -34,7 +34,7 @@ constexpr double kPreambleSilenceSeconds = 10;
 // nonstop mode, so that a formula's \batchmode cannot hide the markers
 // after it; markers use names of their own for the primitives, which a
 // formula that redefines \message does not touch.
-void write_job(const EquationPages& doc, const std::vector<std::size_t>& chosen, const std::string& nonce,
+bool write_job(const EquationPages& doc, const std::vector<std::size_t>& chosen, const std::string& nonce,
                const fs::path& path) {
     std::ofstream tex(path, std::ios::binary | std::ios::trunc);
     for (const std::string& line : doc.head) tex << line << '\n';
@@ -51,6 +51,8 @@ void write_job(const EquationPages& doc, const std::vector<std::size_t>& chosen,
         tex << "\\kelvarinmark{e" << k << "}%\n";
     }
     tex << "\\kelvarinmark z%\n\\end{document}\n";
+    tex.close();
+    return !tex.fail();
 }
 
 // Where a preamble error points: a line of the equation document, or a line
@@ -103,7 +105,11 @@ LatexRun typeset_formulas(const EquationPages& doc, const std::vector<std::size_
     LatexRun run;
     run.formulas.resize(chosen.size());
     run.dvi = (fs::path(run_folder) / (std::string(kJobName) + ".dvi")).string();
-    write_job(doc, chosen, setup.nonce, fs::path(run_folder) / (std::string(kJobName) + ".tex"));
+    const fs::path job = fs::path(run_folder) / (std::string(kJobName) + ".tex");
+    if (!write_job(doc, chosen, setup.nonce, job)) {
+        run.blocking_problem = "cannot write " + job.string() + " (is the temporary folder's disk full?)";
+        return run;
+    }
 
     ChildCommand command;
     command.argv = {setup.latex, "-interaction=nonstopmode", "-file-line-error", "-no-shell-escape",
@@ -229,21 +235,24 @@ LatexRun typeset_formulas(const EquationPages& doc, const std::vector<std::size_
     events.clear();
     finish_latex_output(reader, events);
 
-    if (preamble_failed && run.preamble_problem.empty())
-        run.preamble_problem = preamble_error.text + (preamble_at.empty() ? "" : " (" + preamble_at + ")");
-    if (!run.ready && run.preamble_problem.empty()) {
+    const std::string preamble = "the preamble does not typeset, so no formula can: ";
+    if (preamble_failed && run.blocking_problem.empty())
+        run.blocking_problem = preamble + preamble_error.text + (preamble_at.empty() ? "" : " (" + preamble_at + ")");
+    if (!run.ready && run.blocking_problem.empty()) {
         switch (run.child.end) {
-            case ChildEnd::not_started: run.preamble_problem = run.child.problem; break;
+            case ChildEnd::not_started: run.blocking_problem = run.child.problem; break;
             case ChildEnd::stalled:
-                run.preamble_problem = "latex printed nothing for " +
+                run.blocking_problem = preamble + "latex printed nothing for " +
                                        std::to_string(static_cast<int>(kPreambleSilenceSeconds)) +
                                        " s before \\begin{document} was behind it (does the preamble loop?)";
                 break;
             case ChildEnd::out_of_time:
-                run.preamble_problem = "latex did not get through the preamble within " +
+                run.blocking_problem = preamble + "latex did not get through it within " +
                                        std::to_string(static_cast<int>(limits.deadline_seconds)) + " s";
                 break;
-            default: run.preamble_problem = "latex stopped before \\begin{document} without saying why"; break;
+            default:
+                run.blocking_problem = preamble + "latex stopped before \\begin{document} without saying why";
+                break;
         }
     }
     return run;

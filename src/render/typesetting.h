@@ -41,7 +41,7 @@ struct LatexRun {
     bool ready = false;                    // got past \begin{document}
     bool done = false;                     // got past the last formula
     ChildResult child;                     // how latex ended
-    std::string preamble_problem;          // when the preamble did not typeset: what and where
+    std::string blocking_problem;          // why no formula could be tried: what and where
     std::string dvi;                       // the DVI file this run wrote
     double preamble_seconds = 0;           // from the start to the ready marker
 };
