@@ -26,31 +26,35 @@ constexpr double kPreambleSilenceSeconds = 10;
 // Writes the document latex typesets: the head as it is (so that latex's
 // line numbers in the preamble are those of the equation document), then
 // the markers' definitions, then each chosen page between a begin and an end
-// marker. A marker is a \message, which latex writes to the terminal and
-// flushes at once, so that the pipe tells where latex is while it works.
-// The nonce lives in a macro: latex's echo of source lines in error messages
-// shows "\kelvarinmark {b3}", never the printed marker itself. A page count
-// comes from a marker after every shipout. Each marker puts latex back into
-// nonstop mode, so that a formula's \batchmode cannot hide the markers
-// after it; markers use names of their own for the primitives, which a
-// formula that redefines \message does not touch.
+// marker, which latex writes to the terminal. The begin marker is a \message,
+// which latex flushes at once, so that the pipe tells which formula latex is
+// in while it works; the others wait in latex's buffer until then, which
+// spares a write for each. The nonce lives in a macro: latex's echo of
+// source lines in error messages shows "\kelvarinmark {e3}", never the
+// printed marker itself. A page count comes from a marker after every
+// shipout. Each marker puts latex back into nonstop mode, so that a
+// formula's \batchmode cannot hide the markers after it; markers use names
+// of their own for the primitives, which a formula that redefines \message
+// does not touch.
 bool write_job(const EquationPages& doc, const std::vector<std::size_t>& chosen, const std::string& nonce,
                const fs::path& path) {
     std::ofstream tex(path, std::ios::binary | std::ios::trunc);
     for (const std::string& line : doc.head) tex << line << '\n';
     tex << "\\def\\kelvarinnonce{" << nonce << "}%\n"
         << "\\let\\kelvarinmessage\\message\\let\\kelvarininteraction\\interactionmode\n"
-        << "\\def\\kelvarinmark#1{\\ifnum\\kelvarininteraction=1 \\else\\kelvarininteraction=1 \\fi"
-           "\\kelvarinmessage{kelvarin\\kelvarinnonce#1k}}%\n"
+        << "\\let\\kelvarinimmediate\\immediate\\let\\kelvarinwrite\\write\n"
+        << "\\def\\kelvarinnonstop{\\ifnum\\kelvarininteraction=1 \\else\\kelvarininteraction=1 \\fi}%\n"
+        << "\\def\\kelvarinflush#1{\\kelvarinnonstop\\kelvarinmessage{kelvarin\\kelvarinnonce#1k}}%\n"
+        << "\\def\\kelvarinmark#1{\\kelvarinnonstop\\kelvarinimmediate\\kelvarinwrite16{kelvarin\\kelvarinnonce#1k}}%\n"
         << "\\ifdefined\\AddToHook\\AddToHook{shipout/after}{\\kelvarinmark s}%\n"
         << "\\else\\let\\kelvarinshipout\\shipout\\def\\shipout{\\kelvarinmark s\\kelvarinshipout}\\fi\n"
-        << "\\kelvarinmark r%\n";
+        << "\\kelvarinflush r%\n";
     for (std::size_t k = 0; k < chosen.size(); ++k) {
-        tex << "\\kelvarinmark{b" << k << "}%\n";
+        tex << "\\kelvarinflush{b" << k << "}%\n";
         for (const std::string& line : doc.pages[chosen[k]].lines) tex << line << '\n';
         tex << "\\kelvarinmark{e" << k << "}%\n";
     }
-    tex << "\\kelvarinmark z%\n\\end{document}\n";
+    tex << "\\kelvarinflush z%\n\\end{document}\n";
     tex.close();
     return !tex.fail();
 }
