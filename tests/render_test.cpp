@@ -221,8 +221,14 @@ TEST(Render, PaperOwnStyleAndMacroFilesAreFoundBesideTheEquationDocument) {
                                             "\\begin{document}\nLet $\\vect{v} \\in \\R^3$ and $\\vect{w}$.\n");
     run_kelvarin(box.path("paper"), {"paper.tex"});
     std::vector<std::string> expected = files_in(box.path("paper"));
-    // Run from the folder above: latex must look where the document is.
+    // Run from the folder above: latex must look where the document is, and
+    // write where TMPDIR, relative to here, says.
+    fs::create_directory(box.path("tmp"));
+    const char* old_tmpdir = std::getenv("TMPDIR");
+    const std::string kept = old_tmpdir ? old_tmpdir : "";
+    setenv("TMPDIR", "tmp", 1);
     RunResult r = render(box.dir, {"paper/paper.eq.tex"});
+    if (old_tmpdir) setenv("TMPDIR", kept.c_str(), 1); else unsetenv("TMPDIR");
     EXPECT_EQ(r.exit_status, 0) << r.err;
     EXPECT_EQ(r.out, "2 images written to paper\n");
     expect_gif(box.path("paper/paper.eq1.gif"));

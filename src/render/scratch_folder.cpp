@@ -34,9 +34,11 @@ std::string make_scratch_folder(std::string& error) {
         error = "cannot create a scratch folder in " + temp.string() + "; set TMPDIR to a writable folder";
         return "";
     }
+    // Absolute, since the tools run in other folders (TMPDIR may be relative).
+    const std::string folder = fs::absolute(pattern, ec).string();
     if (registered().empty()) std::atexit(remove_scratch_folders);
-    registered().push_back(pattern);
-    return pattern;
+    registered().push_back(folder);
+    return folder;
 }
 
 void remove_scratch_folders() {
