@@ -23,7 +23,7 @@ extern "C" void on_stop_signal(int signal_number) {
 }  // namespace
 
 void catch_stop_signals() {
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
         struct sigaction old_action {};
         sigaction(signal_number, nullptr, &old_action);
         // A signal ignored by whoever started us (nohup, a background job)

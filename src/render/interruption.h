@@ -1,13 +1,14 @@
-// What happens when the user stops kelvarin-render (Ctrl-C, kill, a closed
-// terminal): the running tool's process group is killed, every scratch
-// folder is removed, and we die of the same signal, so that whoever started
-// us sees how we ended.
+// What happens when kelvarin-render is stopped (Ctrl-C, kill, a closed
+// terminal, a reader of its output that went away): the running tool's
+// process group is killed, every scratch folder is removed, and we die of
+// the same signal, so that whoever started us sees how we ended.
 #ifndef KELVARIN_INTERRUPTION_H
 #define KELVARIN_INTERRUPTION_H
 
 namespace kelvarin {
 
-// Catches SIGINT, SIGTERM and SIGHUP (those not ignored when we started).
+// Catches SIGINT, SIGTERM, SIGHUP and SIGPIPE (those not ignored when we
+// started).
 void catch_stop_signals();
 
 // Whether a stop signal has arrived.

@@ -191,6 +191,8 @@ int render(int argc, char** argv) {
                   with_commas(outcome.failures.size()).c_str(), seconds);
     say(summary);
     std::printf("%zu images written to %s\n", outcome.written, out_dir.string().c_str());
+    std::fflush(stdout);
+    honour_stop_request();  // a reader that went away before the report ends us as it would any tool
     return outcome.failures.empty() ? 0 : 1;
 }
 
