@@ -1,9 +1,19 @@
 // kelvarin-render on real TeX: images named from the page comments, so a
-// formula that fails cannot shift the names of the others. Skipped, with a
-// message, where latex is not installed.
+// formula that fails cannot shift the names of the others; the paper's own
+// files found; faults found in one pass and each reported with its row;
+// reads outside the paper's folder refused; nothing left behind when
+// stopped. Skipped, with a message, where TeX is not installed.
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -11,14 +21,25 @@
 #include "support/harness.h"
 
 using namespace kelvarin_test;
+using namespace std::string_literals;
 namespace fs = std::filesystem;
 
 namespace {
 
-bool have_tex() {
-    return std::system("command -v latex >/dev/null 2>&1 && command -v dvipng >/dev/null 2>&1 && "
-                       "command -v dvisvgm >/dev/null 2>&1") == 0;
+// The full path of a program on PATH, or "".
+std::string on_path(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::string rest = path ? path : "";
+    while (!rest.empty()) {
+        const std::size_t colon = rest.find(':');
+        const std::string candidate = rest.substr(0, colon) + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+        rest = colon == std::string::npos ? "" : rest.substr(colon + 1);
+    }
+    return "";
 }
+
+bool have_tex() { return !on_path("latex").empty() && !on_path("dvipng").empty() && !on_path("dvisvgm").empty(); }
 
 #define REQUIRE_TEX()                                                                        \
     if (!have_tex()) GTEST_SKIP() << "latex, dvipng or dvisvgm not installed: "              \
@@ -82,6 +103,29 @@ std::string gif_of_formula_alone(const std::string& formula) {
     Sandbox alone;
     convert_and_render(alone, "\\documentclass{article}\n\\begin{document}\n$" + formula + "$\n", "paper.tex");
     return read_file(alone.path("paper.eq1.gif"));
+}
+
+// The page comment kelvarin writes for formula `number` of paper.tex, as a
+// display formula on row number + 10.
+std::string block_comment(std::size_t number) {
+    const std::string row = std::to_string(number + 10);
+    return "% paper.eq" + std::to_string(number) + ".gif - block (row : " + row + " - " + row + ")";
+}
+
+// The gif a formula gives as the only page of an equation document with
+// this preamble.
+std::string gif_alone(const std::vector<std::string>& preamble, const std::string& formula) {
+    Sandbox alone;
+    write_file(alone.path("paper.eq.tex"), equation_document(preamble, {{block_comment(1), {formula}}}));
+    render(alone.dir, {"paper.eq.tex"});
+    return read_file(alone.path("paper.eq1.gif"));
+}
+
+std::vector<std::string> files_in(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 }  // namespace
@@ -154,6 +198,194 @@ TEST(Render, StemWithASpaceAndNonAsciiBytes) {
     const std::string stem = name.substr(0, name.size() - 4);
     expect_gif(box.path(stem + ".eq1.gif"));
     expect_gif(box.path(stem + ".eq2.gif"));
+}
+
+TEST(Render, SvgImagesOfTenAndMorePagesKeepTheirNames) {
+    REQUIRE_TEX();
+    std::string source = "%%KELVARIN_EQUATION_TYPE=svg\n\\documentclass{article}\n\\begin{document}\n";
+    for (int i = 1; i <= 12; ++i) source += "$x_{" + std::to_string(i) + "}$\n";
+    Sandbox box;
+    RunResult r = convert_and_render(box, source, "paper.tex");
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_EQ(images_in(box.dir).size(), 12u);
+    EXPECT_TRUE(file_exists(box.path("paper.eq12.svg")));
+}
+
+TEST(Render, PaperOwnStyleAndMacroFilesAreFoundBesideTheEquationDocument) {
+    REQUIRE_TEX();
+    Sandbox box;
+    fs::create_directory(box.path("paper"));
+    write_file(box.path("paper/mystyle.sty"), "\\ProvidesPackage{mystyle}\n\\newcommand{\\vect}[1]{\\mathbf{#1}}\n");
+    write_file(box.path("paper/mymacros.tex"), "\\newcommand{\\R}{\\mathrm{R}}\n");
+    write_file(box.path("paper/paper.tex"), "\\documentclass{article}\n\\usepackage{mystyle}\n\\input{mymacros}\n"
+                                            "\\begin{document}\nLet $\\vect{v} \\in \\R^3$ and $\\vect{w}$.\n");
+    run_kelvarin(box.path("paper"), {"paper.tex"});
+    std::vector<std::string> expected = files_in(box.path("paper"));
+    // Run from the folder above: latex must look where the document is, and
+    // write where TMPDIR, relative to here, says.
+    fs::create_directory(box.path("tmp"));
+    const char* old_tmpdir = std::getenv("TMPDIR");
+    const std::string kept = old_tmpdir ? old_tmpdir : "";
+    setenv("TMPDIR", "tmp", 1);
+    RunResult r = render(box.dir, {"paper/paper.eq.tex"});
+    if (old_tmpdir) setenv("TMPDIR", kept.c_str(), 1); else unsetenv("TMPDIR");
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_EQ(r.out, "2 images written to paper\n");
+    expect_gif(box.path("paper/paper.eq1.gif"));
+    expect_gif(box.path("paper/paper.eq2.gif"));
+    // latex's own files went elsewhere.
+    expected.insert(expected.end(), {"paper.eq1.gif", "paper.eq2.gif"});
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(files_in(box.path("paper")), expected);
+}
+
+TEST(Render, PreambleThatDoesNotTypesetIsReportedOnceWithinSeconds) {
+    REQUIRE_TEX();
+    std::vector<Page> pages;
+    for (std::size_t i = 1; i <= 1000; ++i) pages.push_back({block_comment(i), {"x_{" + std::to_string(i) + "}"}});
+    Sandbox box;
+    write_file(box.path("paper.eq.tex"),
+               equation_document({"\\documentclass[12pt]{article}", "\\usepackage{nosuchpackage}"}, pages));
+    const auto start = std::chrono::steady_clock::now();
+    const RunResult r = render(box.dir, {"paper.eq.tex"});
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    EXPECT_EQ(r.exit_status, 2);
+    EXPECT_EQ(r.out, "");
+    std::size_t mentions = 0;
+    for (std::size_t at = r.err.find("preamble"); at != std::string::npos; at = r.err.find("preamble", at + 1))
+        ++mentions;
+    EXPECT_EQ(mentions, 1u) << r.err;
+    EXPECT_NE(r.err.find("nosuchpackage.sty' not found (line 2 of paper.eq.tex: \\usepackage{nosuchpackage})"),
+              std::string::npos)
+        << r.err;
+    EXPECT_TRUE(images_in(box.dir).empty());
+}
+
+TEST(Render, FaultsAmongHundredsOfFormulasAreEachReportedAndTheRestRenderedAsAlone) {
+    REQUIRE_TEX();
+    const std::vector<std::string> preamble = {"\\documentclass[12pt]{article}", "\\usepackage{amsmath}"};
+    // Formula number -> its source, and what its report must say.
+    const std::map<std::size_t, std::pair<std::string, std::string>> faults = {
+        {40, {"\\nosuchmacro x", "Undefined control sequence \\nosuchmacro"}},
+        {90, {"\\frac{a", "\\frac"}},
+        {150, {"x \\] \\newpage \\[ y", "typeset onto 2 pages"}},
+        {200, {"a \\end{document} b", ""}},
+        {250, {"\\def\\x{\\x}\\x", "did not finish: latex made no progress"}},
+    };
+    auto good = [](std::size_t i) {
+        const std::string n = std::to_string(i);
+        // One prints a line that looks like latex's own, with a number too big.
+        if (i == 120) return "x \\message{^^Jpaper.eq.tex:99999999999999999999: y^^J}"s;
+        return i % 3 ? "a_{" + n + "} + \\frac{1}{" + n + "}" : "\\sum_{k=1}^{" + n + "} k^2";
+    };
+    const std::size_t n = 300;
+    std::vector<Page> pages;
+    for (std::size_t i = 1; i <= n; ++i)
+        pages.push_back({block_comment(i), {faults.count(i) ? faults.at(i).first : good(i)}});
+    Sandbox box;
+    write_file(box.path("paper.eq.tex"), equation_document(preamble, pages));
+    const RunResult r = render(box.dir, {"paper.eq.tex"});
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.out, std::to_string(n - faults.size()) + " images written to .\n");
+    for (const auto& [i, fault] : faults) {
+        const std::string row = std::to_string(i + 10);
+        const std::size_t at =
+            r.err.find("paper.eq" + std::to_string(i) + ".gif, block (row : " + row + " - " + row + "): ");
+        ASSERT_NE(at, std::string::npos) << i << "\n" << r.err;
+        EXPECT_NE(r.err.substr(at, r.err.find('\n', at) - at).find(fault.second), std::string::npos) << r.err;
+    }
+    for (std::size_t i = 1; i <= n; ++i)
+        EXPECT_EQ(file_exists(box.path("paper.eq" + std::to_string(i) + ".gif")), !faults.count(i)) << i;
+    // The neighbours of every fault, the first and the last: each exactly as
+    // that formula renders on its own.
+    for (std::size_t i : {1, 41, 91, 151, 201, 251, 300})
+        EXPECT_EQ(read_file(box.path("paper.eq" + std::to_string(i) + ".gif")), gif_alone(preamble, good(i))) << i;
+}
+
+TEST(Render, ReadsOutsideThePaperFolderAreRefusedUnlessThePaperIsTrusted) {
+    REQUIRE_TEX();
+    Sandbox box;
+    fs::create_directory(box.path("paper"));
+    write_file(box.path("secret.tex"), "s+e\n");
+    const std::vector<std::string> preamble = {"\\documentclass[12pt]{article}"};
+    write_file(box.path("paper/paper.eq.tex"),
+               equation_document(preamble, {{block_comment(1), {"\\input{" + box.path("secret") + "}"}},
+                                            {block_comment(2), {"\\input{../secret}"}},
+                                            {block_comment(3), {"\\immediate\\openout5=" + box.path("written.tex") +
+                                                                "\\immediate\\closeout5 a"}},
+                                            {block_comment(4), {"b"}}}));
+    RunResult r = render(box.path("paper"), {"paper.eq.tex"});
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.out, "1 images written to .\n");
+    for (const char* image : {"paper.eq1.gif", "paper.eq2.gif"}) {
+        const std::size_t at = r.err.find(image);
+        ASSERT_NE(at, std::string::npos) << r.err;
+        EXPECT_NE(r.err.substr(at, r.err.find('\n', at) - at).find("may not read"), std::string::npos) << r.err;
+    }
+    EXPECT_NE(r.err.find("--trust-paper lifts this"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("paper.eq3.gif, block (row : 13 - 13): latex may not write"), std::string::npos) << r.err;
+
+    // Trusted, the paper may read anything; writes stay confined.
+    r = render(box.path("paper"), {"--trust-paper", "paper.eq.tex"});
+    EXPECT_EQ(r.exit_status, 1) << r.err;
+    EXPECT_EQ(r.out, "3 images written to .\n");
+    EXPECT_EQ(read_file(box.path("paper/paper.eq1.gif")), gif_alone(preamble, "s+e"));
+    EXPECT_TRUE(file_exists(box.path("paper/paper.eq2.gif")));
+    EXPECT_FALSE(file_exists(box.path("written.tex")));
+}
+
+TEST(Render, StoppedRunLeavesNoScratchFolderBehind) {
+    REQUIRE_TEX();
+    Sandbox box;
+    fs::create_directory(box.path("tmp"));
+    write_file(box.path("paper.eq.tex"),
+               equation_document({"\\documentclass[12pt]{article}"},
+                                 {{block_comment(1), {"a"}}, {block_comment(2), {"\\def\\x{\\x}\\x"}}}));
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setenv("TMPDIR", box.path("tmp").c_str(), 1);
+        if (chdir(box.dir.c_str()) != 0) _exit(127);
+        freopen("/dev/null", "w", stderr);
+        freopen("/dev/null", "w", stdout);
+        execl(KELVARIN_RENDER_BIN, KELVARIN_RENDER_BIN, "paper.eq.tex", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // Stop it once latex is at work in its scratch folder.
+    bool running = false;
+    for (int i = 0; i < 3000 && !running; ++i) {
+        for (const std::string& scratch : files_in(box.path("tmp")))
+            running = running || file_exists(box.path("tmp/" + scratch + "/run1/kelvarin-formulas.log"));
+        if (!running) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(running);
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    EXPECT_TRUE(files_in(box.path("tmp")).empty());
+}
+
+TEST(Render, BookInThreeFilesFlattenedWithLatexpandGivesEveryImage) {
+    REQUIRE_TEX();
+    const std::string latexpand = on_path("latexpand");
+    if (latexpand.empty()) GTEST_SKIP() << "latexpand not installed: apt-get install texlive-extra-utils";
+    Sandbox box;
+    write_file(box.path("bookstyle.sty"), "\\ProvidesPackage{bookstyle}\n\\newcommand{\\vect}[1]{\\mathbf{#1}}\n");
+    write_file(box.path("macros.tex"), "\\makeatletter\n\\newcommand{\\norm@}[1]{\\lVert #1\\rVert}\n"
+                                       "\\newcommand{\\norm}{\\norm@}\n\\makeatother\n");
+    write_file(box.path("main.tex"), "\\documentclass{book}\n\\usepackage{amsmath}\n\\usepackage{bookstyle}\n"
+                                     "\\input{macros}\n\\begin{document}\n\\include{chapter1}\n\\input{chapter2}\n"
+                                     "\\end{document}\n");
+    write_file(box.path("chapter1.tex"), "\\chapter{One}\nLet $\\vect{v}$ and $\\norm{v}$.\n");
+    write_file(box.path("chapter2.tex"), "\\chapter{Two}\n\\[\n\\vect{a} + \\norm{b}\n\\]\n");
+    const RunResult flat = run_program(latexpand, box.dir, {"--makeatletter", "main.tex"});
+    ASSERT_EQ(flat.exit_status, 0) << flat.err;
+    write_file(box.path("book.tex"), flat.out);
+    run_kelvarin(box.dir, {"book.tex"});
+    const RunResult r = render(box.dir, {"book.eq.tex"});
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_EQ(r.out, "3 images written to .\n");
+    for (const char* image : {"book.eq1.gif", "book.eq2.gif", "book.eq3.gif"}) expect_gif(box.path(image));
 }
 
 TEST(Render, UnknownTypeIsRefusedBeforeAnythingRuns) {

@@ -1,7 +1,7 @@
 // kelvarin-render: turns an equation document into the images its wiki page
 // names.
 //
-//   kelvarin-render [--dpi N] [--transparent] [--out DIR] paper.eq.tex
+//   kelvarin-render [--dpi N] [--transparent] [--out DIR] [--trust-paper] paper.eq.tex
 //
 // Every image is named from its page comment, never from its page number, so
 // a formula that fails to typeset, or spills onto a second page, cannot shift
@@ -10,8 +10,10 @@
 //
 // Exit status: 0 when every image was written, 1 when some were not, 2 when
 // nothing could be tried (bad arguments, unreadable or refused document,
-// missing tools).
-#include <algorithm>
+// missing tools, a preamble that does not typeset).
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -23,21 +25,26 @@
 #include <system_error>
 #include <vector>
 
+#include "render/child_process.h"
 #include "render/equation_pages.h"
-#include "render/typesetting.h"
+#include "render/interruption.h"
+#include "render/progress.h"
+#include "render/render_passes.h"
+#include "render/scratch_folder.h"
 
 namespace fs = std::filesystem;
 using namespace kelvarin;
 
 namespace {
 
-// Above this many formulas the stages are announced on standard error.
-constexpr std::size_t kProgressThreshold = 100;
+const char* const kUsage =
+    "usage: kelvarin-render [--dpi N] [--transparent] [--out DIR] [--trust-paper] paper.eq.tex\n";
 
 struct Arguments {
     RenderOptions options;
-    std::string out_dir;   // empty: the folder of the document
+    std::string out_dir;  // empty: the folder of the document
     std::string document;
+    bool trust_paper = false;
 };
 
 void say(const std::string& message) {
@@ -47,7 +54,7 @@ void say(const std::string& message) {
 
 [[noreturn]] void usage(const std::string& problem) {
     say(problem);
-    std::fputs("usage: kelvarin-render [--dpi N] [--transparent] [--out DIR] paper.eq.tex\n", stderr);
+    std::fputs(kUsage, stderr);
     std::exit(2);
 }
 
@@ -64,10 +71,12 @@ Arguments parse_arguments(int argc, char** argv) {
             args.options.dpi = static_cast<int>(dpi);
         } else if (arg == "--transparent") {
             args.options.transparent = true;
+        } else if (arg == "--trust-paper") {
+            args.trust_paper = true;
         } else if (arg == "--out" && i + 1 < argc) {
             args.out_dir = argv[++i];
         } else if (arg == "--help" || arg == "-h") {
-            std::fputs("usage: kelvarin-render [--dpi N] [--transparent] [--out DIR] paper.eq.tex\n", stdout);
+            std::fputs(kUsage, stdout);
             std::exit(0);
         } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
             usage("unknown or incomplete option '" + arg + "'");
@@ -81,49 +90,18 @@ Arguments parse_arguments(int argc, char** argv) {
     return args;
 }
 
-// A fresh folder for latex's files, removed at the end.
-fs::path make_scratch() {
+// Eight letters and digits no source can know in advance.
+std::string make_nonce() {
+    static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     std::random_device seed;
     std::mt19937_64 gen(seed());
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const fs::path dir = fs::temp_directory_path() / ("kelvarin-render-" + std::to_string(gen()));
-        std::error_code ec;
-        if (fs::create_directory(dir, ec)) return dir;
-    }
-    say("cannot create a scratch folder in " + fs::temp_directory_path().string());
-    std::exit(2);
+    std::string nonce;
+    for (int i = 0; i < 8; ++i) nonce += kAlphabet[gen() % (sizeof kAlphabet - 1)];
+    return nonce;
 }
 
-struct Failure {
-    std::size_t page;
-    std::string message;
-};
-
-// Finds the pages among `group` that do not typeset on their own, by
-// halving: a group that typesets with one DVI page per formula is sound.
-void find_failures(const EquationPages& doc, const std::vector<std::size_t>& group,
-                   const std::string& scratch, std::vector<Failure>& failures, std::size_t& checked) {
-    if (group.empty()) return;
-    const TypesetResult result = typeset_pages(doc, group, scratch, "check");
-    if (result.ok) {
-        checked += group.size();
-        if (doc.pages.size() >= kProgressThreshold)
-            say("checked " + std::to_string(checked) + " of " + std::to_string(doc.pages.size()) + " formulas");
-        return;
-    }
-    if (group.size() == 1) {
-        failures.push_back({group[0], result.message});
-        ++checked;
-        return;
-    }
-    const auto middle = group.begin() + static_cast<long>(group.size() / 2);
-    find_failures(doc, std::vector<std::size_t>(group.begin(), middle), scratch, failures, checked);
-    find_failures(doc, std::vector<std::size_t>(middle, group.end()), scratch, failures, checked);
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
+int render(int argc, char** argv) {
+    const auto start = std::chrono::steady_clock::now();
     const Arguments args = parse_arguments(argc, argv);
 
     std::ifstream in(args.document, std::ios::binary);
@@ -155,75 +133,78 @@ int main(int argc, char** argv) {
         }
         formats.insert(ext);
     }
-    std::vector<std::string> tools = {"latex"};
-    if (formats.count("gif") || formats.count("png")) tools.push_back("dvipng");
-    if (formats.count("svg")) tools.push_back("dvisvgm");
+    RenderJob job;
+    job.options = args.options;
+    job.latex.trust_paper = args.trust_paper;
     if (!doc.pages.empty()) {
-        for (const std::string& tool : tools) {
-            if (!have_command(tool)) {
-                say(tool + " not found; install texlive-latex-base, texlive-fonts-recommended, dvipng and dvisvgm");
-                return 2;
+        auto need = [](const std::string& tool) {
+            const std::string path = find_command(tool);
+            if (path.empty()) {
+                say(tool + " not found on PATH; install texlive-latex-base, texlive-fonts-recommended, "
+                           "dvipng and dvisvgm");
+                std::exit(2);
             }
-        }
+            return path;
+        };
+        job.latex.latex = need("latex");
+        if (formats.count("gif") || formats.count("png")) job.tools.dvipng = need("dvipng");
+        if (formats.count("svg")) job.tools.dvisvgm = need("dvisvgm");
     }
 
     fs::path out_dir = args.out_dir.empty() ? fs::path(args.document).parent_path() : fs::path(args.out_dir);
     if (out_dir.empty()) out_dir = ".";
     std::error_code ec;
     fs::create_directories(out_dir, ec);
-    if (!fs::is_directory(out_dir, ec)) {
-        say("cannot use '" + out_dir.string() + "' as the output folder");
+    if (!fs::is_directory(out_dir, ec) || access(out_dir.c_str(), W_OK | X_OK) != 0) {
+        say("cannot write into '" + out_dir.string() + "'; choose the output folder with --out DIR");
+        return 2;
+    }
+    job.out_dir = out_dir.string();
+    // latex runs where the paper is compiled: the equation document's folder.
+    job.latex.paper_folder = fs::absolute(args.document, ec).lexically_normal().parent_path().string();
+    job.latex.document = fs::path(args.document).filename().string();
+    job.latex.nonce = make_nonce();
+
+    catch_stop_signals();
+    job.scratch = make_scratch_folder(error);
+    if (job.scratch.empty()) {
+        say(error);
         return 2;
     }
 
-    const fs::path scratch = make_scratch();
-    const std::size_t n = doc.pages.size();
-    std::vector<std::size_t> all(n);
-    for (std::size_t i = 0; i < n; ++i) all[i] = i;
+    Progress progress = make_progress(doc.pages.size());
+    const RenderOutcome outcome = render_formulas(doc, job, progress);
+    remove_scratch_folders();
+    clear_progress(progress);
+    honour_stop_request();
 
-    // Typeset everything at once; only when that fails, find the culprits.
-    std::vector<Failure> failures;
-    std::vector<std::size_t> good = all;
-    if (n >= kProgressThreshold) say("typesetting " + std::to_string(n) + " formulas");
-    if (n > 0 && !typeset_pages(doc, all, scratch.string(), "all").ok) {
-        std::size_t checked = 0;
-        find_failures(doc, all, scratch.string(), failures, checked);
-        std::set<std::size_t> bad;
-        for (const Failure& f : failures) bad.insert(f.page);
-        good.clear();
-        for (std::size_t i : all)
-            if (!bad.count(i)) good.push_back(i);
-        // Formulas that fail only in company are typeset one by one below.
-        if (!good.empty() && !typeset_pages(doc, good, scratch.string(), "all").ok) good.clear();
-        if (good.empty() && failures.size() < n) {
-            for (std::size_t i : all) {
-                if (bad.count(i)) continue;
-                const TypesetResult alone = typeset_pages(doc, {i}, scratch.string(), "one");
-                if (!alone.ok) {
-                    failures.push_back({i, alone.message});
-                    continue;
-                }
-                const fs::path target = out_dir / doc.pages[i].image_name;
-                if (!render_dvi(scratch.string(), "one", {target.string()}, args.options).empty())
-                    failures.push_back({i, "the image could not be made from the typeset page"});
-            }
-        }
+    if (!outcome.blocking_problem.empty()) {
+        say(args.document + ": " + outcome.blocking_problem);
+        return 2;
     }
-
-    if (!good.empty()) {
-        if (n >= kProgressThreshold) say("rendering " + std::to_string(good.size()) + " images");
-        std::vector<std::string> targets;
-        for (std::size_t i : good) targets.push_back((out_dir / doc.pages[i].image_name).string());
-        for (std::size_t k : render_dvi(scratch.string(), "all", targets, args.options))
-            failures.push_back({good[k], "the image could not be made from the typeset page"});
-    }
-    const std::size_t written = n - failures.size();
-    fs::remove_all(scratch, ec);
-
-    std::sort(failures.begin(), failures.end(),
-              [](const Failure& a, const Failure& b) { return a.page < b.page; });
-    for (const Failure& f : failures)
+    for (const Failure& f : outcome.failures)
         say(doc.pages[f.page].image_name + ", " + doc.pages[f.page].position + ": " + f.message);
-    std::printf("%zu images written to %s\n", written, out_dir.string().c_str());
-    return failures.empty() ? 0 : 1;
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    char summary[160];
+    std::snprintf(summary, sizeof summary, "%s of %s images written, %s failed, %.1f s",
+                  with_commas(outcome.written).c_str(), with_commas(doc.pages.size()).c_str(),
+                  with_commas(outcome.failures.size()).c_str(), seconds);
+    say(summary);
+    std::printf("%zu images written to %s\n", outcome.written, out_dir.string().c_str());
+    std::fflush(stdout);
+    honour_stop_request();  // a reader that went away before the report ends us as it would any tool
+    return outcome.failures.empty() ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Whatever goes wrong, return through exit, which removes the scratch
+    // folder.
+    try {
+        return render(argc, argv);
+    } catch (const std::exception& e) {
+        say(std::string("stopped: ") + e.what());
+        return 2;
+    }
 }

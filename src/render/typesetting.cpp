@@ -1,13 +1,11 @@
 #include "render/typesetting.h"
 
-#include <sys/wait.h>
-
-#include <cstdlib>
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <sstream>
-#include <system_error>
+
+#include "render/latex_output.h"
 
 namespace kelvarin {
 
@@ -15,130 +13,253 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A formula that makes latex loop must not hang the whole run.
-constexpr int kLatexSeconds = 120;
+const char* const kJobName = "kelvarin-formulas";
 
-std::string read_all(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream buf;
-    buf << in.rdbuf();
-    return buf.str();
+// How many times the preamble's own time latex may print nothing before it
+// counts as stuck (when that is more than the limit given), and how many
+// times that it may go on printing without a new marker.
+constexpr double kSilencePerPreamble = 3;
+constexpr double kStallPerSilence = 10;
+// The preamble prints as it loads each file; silent this long, it loops.
+constexpr double kPreambleSilenceSeconds = 10;
+
+// Writes the document latex typesets: the head as it is (so that latex's
+// line numbers in the preamble are those of the equation document), then
+// the markers' definitions, then each chosen page between a begin and an end
+// marker, which latex writes to the terminal. The begin marker is a \message,
+// which latex flushes at once, so that the pipe tells which formula latex is
+// in while it works; the others wait in latex's buffer until then, which
+// spares a write for each. The nonce lives in a macro: latex's echo of
+// source lines in error messages shows "\kelvarinmark {e3}", never the
+// printed marker itself. A page count comes from a marker after every
+// shipout. Each marker puts latex back into nonstop mode, so that a
+// formula's \batchmode cannot hide the markers after it; markers use names
+// of their own for the primitives, which a formula that redefines \message
+// does not touch.
+bool write_job(const EquationPages& doc, const std::vector<std::size_t>& chosen, const std::string& nonce,
+               const fs::path& path) {
+    std::ofstream tex(path, std::ios::binary | std::ios::trunc);
+    for (const std::string& line : doc.head) tex << line << '\n';
+    tex << "\\def\\kelvarinnonce{" << nonce << "}%\n"
+        << "\\let\\kelvarinmessage\\message\\let\\kelvarininteraction\\interactionmode\n"
+        << "\\let\\kelvarinimmediate\\immediate\\let\\kelvarinwrite\\write\n"
+        << "\\def\\kelvarinnonstop{\\ifnum\\kelvarininteraction=1 \\else\\kelvarininteraction=1 \\fi}%\n"
+        << "\\def\\kelvarinflush#1{\\kelvarinnonstop\\kelvarinmessage{kelvarin\\kelvarinnonce#1k}}%\n"
+        << "\\def\\kelvarinmark#1{\\kelvarinnonstop\\kelvarinimmediate\\kelvarinwrite16{kelvarin\\kelvarinnonce#1k}}%\n"
+        << "\\ifdefined\\AddToHook\\AddToHook{shipout/after}{\\kelvarinmark s}%\n"
+        << "\\else\\let\\kelvarinshipout\\shipout\\def\\shipout{\\kelvarinmark s\\kelvarinshipout}\\fi\n"
+        << "\\kelvarinflush r%\n";
+    for (std::size_t k = 0; k < chosen.size(); ++k) {
+        tex << "\\kelvarinflush{b" << k << "}%\n";
+        for (const std::string& line : doc.pages[chosen[k]].lines) tex << line << '\n';
+        tex << "\\kelvarinmark{e" << k << "}%\n";
+    }
+    tex << "\\kelvarinflush z%\n\\end{document}\n";
+    tex.close();
+    return !tex.fail();
 }
 
-// Runs a shell command; returns its exit status, or -1 when it did not exit.
-int run(const std::string& command) {
-    const int status = std::system(command.c_str());
-    if (status == -1 || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
+// Where a preamble error points: a line of the equation document, or a line
+// of another file (a style or macro file of the paper's). `line` and `echo`
+// come from the error's "FILE:LINE:" or from its "l.NNN" line.
+std::string preamble_place(const std::string& message, const std::string& file, long line, const std::string& echo,
+                           const EquationPages& doc, const LatexSetup& setup) {
+    auto at = [&](std::size_t index) {
+        return "line " + std::to_string(index + 1) + " of " + setup.document + ": " + doc.head[index];
+    };
+    // A missing file is named on the line that asks for it.
+    const std::size_t quote = message.find("File `");
+    const std::size_t unquote = message.find("' not found");
+    if (quote != std::string::npos && unquote != std::string::npos && unquote > quote + 6) {
+        std::string wanted = message.substr(quote + 6, unquote - quote - 6);
+        wanted = wanted.substr(0, wanted.rfind('.'));
+        for (std::size_t i = 0; !wanted.empty() && i < doc.head.size(); ++i)
+            if (doc.head[i].find(wanted) != std::string::npos) return at(i);
+    }
+    const bool in_job = file.empty() ? line > 0 : fs::path(file).filename() == std::string(kJobName) + ".tex";
+    if (in_job && line >= 1 && static_cast<std::size_t>(line) <= doc.head.size()) {
+        std::size_t index = static_cast<std::size_t>(line - 1);
+        // Without a file name the line is that of the innermost file latex
+        // was reading: ours only when the text agrees.
+        if (!file.empty() || doc.head[index].compare(0, echo.size(), echo) == 0) {
+            // latex may have read on to look for an optional argument; a
+            // blank line is never at fault, the one above it is.
+            while (index > 0 && doc.head[index].find_first_not_of(" \t") == std::string::npos) --index;
+            return at(index);
+        }
+    }
+    if (!file.empty() && !in_job) return (file.compare(0, 2, "./") == 0 ? file.substr(2) : file) + ", line " +
+                                         std::to_string(line);
+    return "";
 }
 
-// "Output written on x.dvi (12 pages, 3456 bytes)." or "No pages of output."
-std::int64_t pages_written(const std::string& log) {
-    const std::size_t at = log.find("Output written on ");
-    if (at == std::string::npos) return 0;
-    const std::size_t open = log.find(" (", at);
-    if (open == std::string::npos) return 0;
-    return std::strtoll(log.c_str() + open + 2, nullptr, 10);
-}
-
-// The first error latex reports: the text of its first "! " line.
-std::string first_error(const std::string& log) {
-    std::size_t at = log.find("\n! ");
-    if (at == std::string::npos) return "";
-    at += 3;
-    std::string message = log.substr(at, log.find('\n', at) - at);
-    while (!message.empty() && (message.back() == ' ' || message.back() == '.')) message.pop_back();
-    return message;
+std::string refusal_message(const LatexEvent& event, const LatexSetup& setup) {
+    if (event.file == "write")
+        return "latex may not write '" + event.text + "': it writes only into a temporary folder";
+    return "latex may not read '" + event.text + "': only files in " + setup.paper_folder +
+           " and the TeX installation are read (no absolute paths, no \"..\", no hidden files); "
+           "kelvarin-render --trust-paper lifts this for a paper whose author you trust";
 }
 
 }  // namespace
 
-std::string shell_quote(const std::string& text) {
-    std::string out = "'";
-    for (char c : text) {
-        if (c == '\'')
-            out += "'\\''";
-        else
-            out += c;
+LatexRun typeset_formulas(const EquationPages& doc, const std::vector<std::size_t>& chosen,
+                          const LatexSetup& setup, const std::string& run_folder, const RunLimits& limits,
+                          const std::function<void(std::size_t)>& on_ended) {
+    LatexRun run;
+    run.formulas.resize(chosen.size());
+    run.dvi = (fs::path(run_folder) / (std::string(kJobName) + ".dvi")).string();
+    const fs::path job = fs::path(run_folder) / (std::string(kJobName) + ".tex");
+    if (!write_job(doc, chosen, setup.nonce, job)) {
+        run.blocking_problem = "cannot write " + job.string() + " (is the temporary folder's disk full?)";
+        return run;
     }
-    return out + "'";
-}
 
-bool have_command(const std::string& name) {
-    return run("command -v " + shell_quote(name) + " >/dev/null 2>&1") == 0;
-}
+    ChildCommand command;
+    command.argv = {setup.latex, "-interaction=nonstopmode", "-file-line-error", "-no-shell-escape",
+                    "-output-directory=" + run_folder, std::string(kJobName) + ".tex"};
+    command.directory = setup.paper_folder;
+    command.environment = {setup.trust_paper ? "openin_any=a" : "openin_any=p", "openout_any=p",
+                           // long lines, so that a message is not cut in two
+                           "max_print_line=1000"};
 
-TypesetResult typeset_pages(const EquationPages& doc, const std::vector<std::size_t>& chosen,
-                            const std::string& scratch, const std::string& job) {
-    {
-        std::ofstream tex(fs::path(scratch) / (job + ".tex"), std::ios::binary | std::ios::trunc);
-        for (const std::string& line : doc.head) tex << line << '\n';
-        for (std::size_t index : chosen)
-            for (const std::string& line : doc.pages[index].lines) tex << line << '\n';
-        tex << "\\end{document}\n";
-    }
-    std::error_code ec;
-    fs::remove(fs::path(scratch) / (job + ".dvi"), ec);
-    // Shell escape stays off: the formulas come from sources the user may
-    // not have written.
-    const int status = run("cd " + shell_quote(scratch) + " && timeout " + std::to_string(kLatexSeconds) +
-                           " latex -interaction=nonstopmode -halt-on-error -no-shell-escape " +
-                           shell_quote(job + ".tex") + " </dev/null >/dev/null 2>&1");
-    const std::string log = read_all(fs::path(scratch) / (job + ".log"));
-    TypesetResult result;
-    result.dvi_pages = pages_written(log);
-    if (status == 124) {
-        result.message = "latex did not finish within " + std::to_string(kLatexSeconds) + " s";
-    } else if (status != 0) {
-        result.message = first_error(log);
-        if (result.message.empty()) result.message = "latex failed (exit status " + std::to_string(status) + ")";
-    } else if (result.dvi_pages != static_cast<std::int64_t>(chosen.size())) {
-        result.message = "typeset onto " + std::to_string(result.dvi_pages) + " pages instead of " +
-                         std::to_string(chosen.size());
-    } else {
-        result.ok = true;
-    }
-    return result;
-}
+    LatexOutputReader reader = latex_output_reader("kelvarin" + setup.nonce, setup.paper_folder);
+    std::vector<LatexEvent> events;
+    const auto start = std::chrono::steady_clock::now();
+    std::size_t current = chosen.size();  // the formula latex is in; none yet
+    std::size_t shipped = 0;
+    std::size_t ended = 0;
+    LatexEvent preamble_error;
+    std::string preamble_at;  // where the preamble error points, once known
+    bool preamble_failed = false;
+    bool awaiting_context = false;  // the current formula's first error still lacks its "l." line
 
-std::vector<std::size_t> render_dvi(const std::string& scratch, const std::string& job,
-                                    const std::vector<std::string>& targets,
-                                    const RenderOptions& options) {
-    // Pages by format, so that each tool runs once per format.
-    std::map<std::string, std::vector<std::size_t>> by_format;
-    for (std::size_t k = 0; k < targets.size(); ++k)
-        by_format[image_extension(targets[k])].push_back(k);
+    ChildLimits child_limits;
+    child_limits.deadline_seconds = limits.deadline_seconds;
+    child_limits.silence_seconds = kPreambleSilenceSeconds;
 
-    std::vector<std::size_t> failed;
-    const std::string dvi = shell_quote(job + ".dvi");
-    for (const auto& [ext, indexes] : by_format) {
-        std::string pages;
-        for (std::size_t k : indexes) pages += (pages.empty() ? "" : ",") + std::to_string(k + 1);
-        std::string command = "cd " + shell_quote(scratch) + " && ";
-        if (ext == "svg") {
-            command += "dvisvgm --no-fonts --page=" + pages + " --output=img%p.svg " + dvi;
-        } else {
-            command += "dvipng -q -T tight -D " + std::to_string(options.dpi) +
-                       (options.transparent ? " -bg Transparent" : "") + (ext == "gif" ? " --gif" : "") +
-                       " -pp " + pages + " -o img%d." + ext + " " + dvi;
-        }
-        run(command + " </dev/null >/dev/null 2>&1");
-        for (std::size_t k : indexes) {
-            const fs::path made = fs::path(scratch) / ("img" + std::to_string(k + 1) + "." + ext);
-            std::error_code ec;
-            if (!fs::exists(made, ec)) {
-                failed.push_back(k);
-                continue;
+    auto note_problem = [&](const std::string& message) {
+        if (!run.ready) return;
+        if (current < chosen.size() && run.formulas[current].message.empty()) run.formulas[current].message = message;
+    };
+
+    auto on_output = [&](std::string_view chunk) {
+        events.clear();
+        read_latex_output(reader, chunk, events);
+        OutputVerdict verdict = OutputVerdict::quiet;
+        for (const LatexEvent& event : events) {
+            switch (event.kind) {
+                case LatexEventKind::ready:
+                    if (!preamble_failed && !run.ready) {
+                        run.ready = true;
+                        run.preamble_seconds =
+                            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+                        // A slow preamble means a slow machine or heavy
+                        // packages: a formula may then take longer too.
+                        child_limits.silence_seconds =
+                            std::max(limits.silence_seconds, kSilencePerPreamble * run.preamble_seconds);
+                        child_limits.stall_seconds = kStallPerSilence * child_limits.silence_seconds;
+                    }
+                    verdict = OutputVerdict::progress;
+                    break;
+                case LatexEventKind::begin:
+                    if (event.number < chosen.size()) {
+                        current = event.number;
+                        run.formulas[current].begun = true;
+                    }
+                    verdict = OutputVerdict::progress;
+                    break;
+                case LatexEventKind::end:
+                    if (event.number < chosen.size() && event.number == current && !run.formulas[current].ended) {
+                        run.formulas[current].ended = true;
+                        on_ended(++ended);
+                    }
+                    verdict = OutputVerdict::progress;
+                    break;
+                case LatexEventKind::shipped:
+                    ++shipped;
+                    if (run.ready && current < chosen.size()) {
+                        FormulaOutcome& formula = run.formulas[current];
+                        if (formula.pages++ == 0) formula.dvi_page = shipped;
+                    }
+                    verdict = OutputVerdict::progress;
+                    break;
+                case LatexEventKind::done:
+                    run.done = true;
+                    verdict = OutputVerdict::progress;
+                    break;
+                case LatexEventKind::error:
+                    if (!run.ready && !preamble_failed) {
+                        preamble_failed = true;
+                        preamble_error = event;
+                        preamble_at = preamble_place(event.text, event.file, event.line, "", doc, setup);
+                    } else if (!run.ready && preamble_at.empty()) {
+                        // A fatal error after the first one may say where.
+                        preamble_at = preamble_place(preamble_error.text, event.file, event.line, "", doc, setup);
+                    }
+                    awaiting_context = run.ready && current < chosen.size() && run.formulas[current].message.empty();
+                    note_problem(event.text);
+                    break;
+                case LatexEventKind::context:
+                    if (preamble_failed && preamble_at.empty())
+                        preamble_at = preamble_place(preamble_error.text, "", event.line, event.text, doc, setup);
+                    // "Undefined control sequence" names the sequence only in
+                    // the echo of the input, where it is the last thing read.
+                    if (awaiting_context && current < chosen.size()) {
+                        std::string& message = run.formulas[current].message;
+                        const std::size_t backslash = event.text.rfind('\\');
+                        if (message == "Undefined control sequence" && backslash != std::string::npos &&
+                            event.text.find(' ', backslash) == std::string::npos)
+                            message += " " + event.text.substr(backslash);
+                    }
+                    awaiting_context = false;
+                    break;
+                case LatexEventKind::refused:
+                    if (!run.ready) {
+                        if (!preamble_failed) {
+                            preamble_failed = true;
+                            preamble_error.text = refusal_message(event, setup);
+                        }
+                    } else if (current < chosen.size()) {
+                        // The refusal says more than the "not found" that follows it.
+                        std::string& message = run.formulas[current].message;
+                        if (message.empty() || message.find("not found") != std::string::npos)
+                            message = refusal_message(event, setup);
+                    }
+                    break;
             }
-            fs::rename(made, targets[k], ec);
-            if (ec) {  // another file system: copy instead
-                ec.clear();
-                fs::copy_file(made, targets[k], fs::copy_options::overwrite_existing, ec);
-                if (ec) failed.push_back(k);
-            }
+        }
+        // A preamble that does not typeset fails every formula the same way:
+        // nothing more to learn from this run once latex has said where.
+        if (preamble_failed && (!preamble_at.empty() || run.ready)) return OutputVerdict::stop;
+        return verdict;
+    };
+
+    run.child = run_child(command, child_limits, on_output);
+    events.clear();
+    finish_latex_output(reader, events);
+
+    const std::string preamble = "the preamble does not typeset, so no formula can: ";
+    if (preamble_failed && run.blocking_problem.empty())
+        run.blocking_problem = preamble + preamble_error.text + (preamble_at.empty() ? "" : " (" + preamble_at + ")");
+    if (!run.ready && run.blocking_problem.empty()) {
+        switch (run.child.end) {
+            case ChildEnd::not_started: run.blocking_problem = run.child.problem; break;
+            case ChildEnd::stalled:
+                run.blocking_problem = preamble + "latex printed nothing for " +
+                                       std::to_string(static_cast<int>(kPreambleSilenceSeconds)) +
+                                       " s before \\begin{document} was behind it (does the preamble loop?)";
+                break;
+            case ChildEnd::out_of_time:
+                run.blocking_problem = preamble + "latex did not get through it within " +
+                                       std::to_string(static_cast<int>(limits.deadline_seconds)) + " s";
+                break;
+            default:
+                run.blocking_problem = preamble + "latex stopped before \\begin{document} without saying why";
+                break;
         }
     }
-    return failed;
+    return run;
 }
 
 }  // namespace kelvarin

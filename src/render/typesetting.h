@@ -1,43 +1,64 @@
-// Runs latex, dvipng and dvisvgm in a scratch folder on chosen formula pages.
+// One latex run over chosen formula pages of an equation document, read as
+// it goes: which formulas began, ended, shipped how many pages, and what
+// latex said while in each.
+//
+// latex runs in the paper's folder, so that it finds the paper's own style
+// and macro files exactly as when the paper is compiled there, and writes
+// only into a scratch folder. It runs confined: no shell escape, and unless
+// the paper is trusted, kpathsea's paranoid setting (openin_any=p,
+// openout_any=p): no absolute paths, no "..", no hidden files.
 #ifndef KELVARIN_TYPESETTING_H
 #define KELVARIN_TYPESETTING_H
 
-#include <cstdint>
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "render/child_process.h"
 #include "render/equation_pages.h"
 
 namespace kelvarin {
 
-struct TypesetResult {
-    bool ok = false;             // latex succeeded with one DVI page per formula page
-    std::int64_t dvi_pages = 0;  // pages latex wrote
-    std::string message;         // latex's first error, or why the count is off
+struct LatexSetup {
+    std::string latex;         // full path of the latex program
+    std::string paper_folder;  // the equation document's folder, where latex runs
+    std::string document;      // the equation document's name, for messages
+    std::string nonce;         // letters and digits that latex's own echo of the source cannot hold
+    bool trust_paper = false;  // let latex read any file the user can
 };
 
-struct RenderOptions {
-    int dpi = 120;
-    bool transparent = false;
+struct FormulaOutcome {
+    bool begun = false;       // its begin marker was printed
+    bool ended = false;       // its end marker was printed while it was the current formula
+    int pages = 0;            // pages shipped while it was the current formula
+    std::size_t dvi_page = 0; // the DVI page (from 1) of the first of them
+    std::string message;      // the first thing latex said went wrong in it
 };
 
-// Typesets the head of `doc` with the pages `chosen` (indexes into
-// doc.pages) as "<job>.tex" in `scratch`.
-TypesetResult typeset_pages(const EquationPages& doc, const std::vector<std::size_t>& chosen,
-                            const std::string& scratch, const std::string& job);
+struct LatexRun {
+    std::vector<FormulaOutcome> formulas;  // one per chosen page, in the same order
+    bool ready = false;                    // got past \begin{document}
+    bool done = false;                     // got past the last formula
+    ChildResult child;                     // how latex ended
+    std::string blocking_problem;          // why no formula could be tried: what and where
+    std::string dvi;                       // the DVI file this run wrote
+    double preamble_seconds = 0;           // from the start to the ready marker
+};
 
-// Makes one image per DVI page of "<job>.dvi" in `scratch`; page k (1-based)
-// becomes `targets[k-1]`, whose extension picks the format. Returns the
-// indexes into `targets` that could not be written.
-std::vector<std::size_t> render_dvi(const std::string& scratch, const std::string& job,
-                                    const std::vector<std::string>& targets,
-                                    const RenderOptions& options);
+struct RunLimits {
+    double deadline_seconds;  // for the whole run
+    double silence_seconds;   // once past the preamble, the longest time latex may print nothing,
+                              // raised to three times the preamble's own time when that is more;
+                              // ten times that without a new marker is the most a formula gets
+};
 
-// Quotes a byte string for the shell, whatever bytes it holds.
-std::string shell_quote(const std::string& text);
-
-// Whether a command can be found on the PATH.
-bool have_command(const std::string& name);
+// Typesets the head of `doc` and the pages `chosen` (indexes into doc.pages)
+// in `run_folder`, which receives every file latex writes. `on_ended` is
+// called with the number of chosen formulas ended so far, as they end.
+LatexRun typeset_formulas(const EquationPages& doc, const std::vector<std::size_t>& chosen,
+                          const LatexSetup& setup, const std::string& run_folder, const RunLimits& limits,
+                          const std::function<void(std::size_t)>& on_ended);
 
 }  // namespace kelvarin
 

@@ -1,0 +1,244 @@
+#include "render/render_passes.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <system_error>
+
+namespace kelvarin {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A run may take a few seconds plus a small allowance per formula; latex
+// typesets a formula in about a millisecond.
+constexpr double kRunBaseSeconds = 10;
+constexpr double kRunSecondsPerFormula = 0.05;
+// Silent this long, once past the preamble, and latex is stuck in a formula
+// (three times the preamble's time when that is longer). A formula takes
+// about a millisecond, and latex prints a marker before and after each.
+constexpr double kSilenceSeconds = 1;
+// Further runs without the failures, should a run without them still fail.
+constexpr int kMostVerifications = 8;
+
+enum class Verdict {
+    clean,      // began, ended, no error, one page
+    failed,     // it is at fault: an error, a page count off, latex stopped or stuck in it
+    suspect,    // went wrong right after a formula that went wrong, maybe its doing
+    unreached,  // latex ended before it
+};
+
+struct Judged {
+    Verdict verdict = Verdict::unreached;
+    std::string message;
+};
+
+std::string seconds_text(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", seconds);
+    return text;
+}
+
+std::string pages_message(int pages) {
+    if (pages == 0) return "typeset onto no page of its own";
+    return "typeset onto " + std::to_string(pages) + " pages instead of 1";
+}
+
+// Judges each formula of a finished run.
+std::vector<Judged> judge(const LatexRun& run, const RunLimits& limits) {
+    const std::size_t n = run.formulas.size();
+    std::size_t last_begun = n;
+    for (std::size_t k = 0; k < n; ++k)
+        if (run.formulas[k].begun) last_begun = k;
+
+    std::vector<Judged> judged(n);
+    bool previous_failed = false;
+    for (std::size_t k = 0; k < n; ++k) {
+        const FormulaOutcome& f = run.formulas[k];
+        Judged& j = judged[k];
+        if (!f.begun && (last_begun == n || k > last_begun)) {
+            if (run.done) j = {Verdict::failed, "not typeset: latex passed over it"};
+            else continue;  // unreached
+        } else if (!f.begun) {
+            j = {Verdict::failed, "not typeset: latex never got to it (the formula before it swallowed it?)"};
+        } else if (!f.ended && k == last_begun && !run.done) {
+            // latex ended while in this formula.
+            switch (run.child.end) {
+                case ChildEnd::stalled:
+                    j = {Verdict::failed, "did not finish: latex made no progress on it for " +
+                                              seconds_text(run.child.waited) + " (does it loop?)"};
+                    break;
+                case ChildEnd::out_of_time:
+                    j = {Verdict::failed, "did not finish: latex's run ran out of its " +
+                                              std::to_string(static_cast<int>(limits.deadline_seconds)) + " s"};
+                    break;
+                case ChildEnd::crashed:
+                    j = {Verdict::failed, "latex crashed in it (signal " + std::to_string(run.child.status) + ")"};
+                    break;
+                default:
+                    j = {Verdict::failed, f.message.empty()
+                                              ? "latex stopped in it (\\end{document} or \\stop inside the formula?)"
+                                              : f.message};
+                    break;
+            }
+        } else if (!f.ended) {
+            j = {Verdict::failed,
+                 f.message.empty() ? "its end was never reached (an argument left open swallowed it?)" : f.message};
+        } else if (!f.message.empty()) {
+            j = {Verdict::failed, f.message};
+        } else if (f.pages != 1) {
+            j = {Verdict::failed, pages_message(f.pages)};
+        } else {
+            j.verdict = Verdict::clean;
+        }
+        if (j.verdict == Verdict::failed && previous_failed && !(k == last_begun && !f.ended))
+            j.verdict = Verdict::suspect;
+        previous_failed = j.verdict != Verdict::clean;
+    }
+    return judged;
+}
+
+struct Passes {
+    const EquationPages& doc;
+    const RenderJob& job;
+    Progress& progress;
+    RenderOutcome outcome;
+    std::map<std::size_t, std::string> failed;  // page -> message
+    std::set<std::size_t> rendered;
+    std::size_t runs = 0;
+};
+
+RunLimits limits_for(std::size_t formulas) {
+    return {kRunBaseSeconds + kRunSecondsPerFormula * static_cast<double>(formulas), kSilenceSeconds};
+}
+
+LatexRun typeset(Passes& passes, const std::vector<std::size_t>& chosen, const std::string& verb,
+                 std::size_t done_before, std::size_t total) {
+    const std::string folder = (fs::path(passes.job.scratch) / ("run" + std::to_string(++passes.runs))).string();
+    std::error_code ec;
+    fs::create_directory(folder, ec);
+    const RunLimits limits = limits_for(chosen.size());
+    return typeset_formulas(passes.doc, chosen, passes.job.latex, folder, limits, [&](std::size_t ended) {
+        show_count(passes.progress, verb + " " + with_commas(done_before + ended) + " of " + with_commas(total) +
+                                        " formulas");
+    });
+}
+
+// Makes the images of `pages` (indexes into `chosen`) from the run's DVI file.
+void make_images_of(Passes& passes, const LatexRun& run, const std::vector<std::size_t>& chosen,
+                    const std::vector<std::size_t>& ks) {
+    if (ks.empty()) return;
+    show_stage(passes.progress, "making " + with_commas(ks.size()) + " images");
+    std::vector<ImageJob> jobs;
+    for (std::size_t k : ks)
+        jobs.push_back({run.formulas[k].dvi_page,
+                        (fs::path(passes.job.out_dir) / passes.doc.pages[chosen[k]].image_name).string()});
+    const std::string work = (fs::path(passes.job.scratch) / ("images" + std::to_string(passes.runs))).string();
+    std::error_code ec;
+    fs::create_directory(work, ec);
+    std::map<std::size_t, std::string> lost;
+    for (const ImageFailure& failure :
+         make_images(run.dvi, jobs, passes.job.tools, passes.job.latex.paper_folder, work, passes.job.options))
+        lost[failure.job] = failure.message;
+    for (std::size_t i = 0; i < ks.size(); ++i) {
+        const std::size_t page = chosen[ks[i]];
+        if (lost.count(i))
+            passes.failed[page] = lost[i];
+        else
+            passes.rendered.insert(page);
+    }
+}
+
+// Pass 1: every formula once, picking up after each one latex stops or gets
+// stuck in. Returns true when the first run was clean and its images made.
+bool find_failures(Passes& passes) {
+    const std::size_t total = passes.doc.pages.size();
+    std::vector<std::size_t> pending(total);
+    for (std::size_t i = 0; i < total; ++i) pending[i] = i;
+    show_stage(passes.progress, "typesetting " + with_commas(total) + " formulas");
+    bool first = true;
+    while (!pending.empty()) {
+        const LatexRun run = typeset(passes, pending, "typeset", total - pending.size(), total);
+        if (!run.ready) {
+            passes.outcome.blocking_problem = run.blocking_problem;
+            return false;
+        }
+        const std::vector<Judged> judged = judge(run, limits_for(pending.size()));
+        const bool clean = run.done && run.child.end == ChildEnd::exited &&
+                           std::all_of(judged.begin(), judged.end(),
+                                       [](const Judged& j) { return j.verdict == Verdict::clean; });
+        if (first && clean) {
+            std::vector<std::size_t> all(total);
+            for (std::size_t k = 0; k < total; ++k) all[k] = k;
+            make_images_of(passes, run, pending, all);
+            return true;
+        }
+        first = false;
+        std::vector<std::size_t> unreached;
+        for (std::size_t k = 0; k < pending.size(); ++k) {
+            if (judged[k].verdict == Verdict::failed) passes.failed[pending[k]] = judged[k].message;
+            if (judged[k].verdict == Verdict::unreached) unreached.push_back(pending[k]);
+        }
+        if (unreached.size() == pending.size()) {
+            // latex ended before the first formula without a word: count it
+            // against that formula, so that every run settles one at least.
+            passes.failed[pending[0]] = "latex stopped before it";
+            unreached.erase(unreached.begin());
+        }
+        pending = unreached;
+    }
+    return false;
+}
+
+// Pass 2: everything but the failures, until a run is clean for what is left.
+void verify_and_render(Passes& passes) {
+    for (int attempt = 0; attempt < kMostVerifications; ++attempt) {
+        std::vector<std::size_t> chosen;
+        for (std::size_t i = 0; i < passes.doc.pages.size(); ++i)
+            if (!passes.failed.count(i) && !passes.rendered.count(i)) chosen.push_back(i);
+        if (chosen.empty()) return;
+        show_stage(passes.progress, with_commas(passes.failed.size()) + " failed; typesetting the other " +
+                                        with_commas(chosen.size()) + " without them");
+        const LatexRun run = typeset(passes, chosen, "checked", 0, chosen.size());
+        if (!run.ready) {
+            for (std::size_t page : chosen) passes.failed[page] = "not typeset: " + run.blocking_problem;
+            return;
+        }
+        const std::vector<Judged> judged = judge(run, limits_for(chosen.size()));
+        std::size_t clean_prefix = 0;
+        while (clean_prefix < chosen.size() && judged[clean_prefix].verdict == Verdict::clean) ++clean_prefix;
+        // Images come only from a run that ended normally, so that its DVI
+        // file is whole, and only for formulas before any fault in it.
+        if (run.child.end == ChildEnd::exited) {
+            std::vector<std::size_t> ks(clean_prefix);
+            for (std::size_t k = 0; k < clean_prefix; ++k) ks[k] = k;
+            make_images_of(passes, run, chosen, ks);
+        }
+        for (std::size_t k = clean_prefix; k < chosen.size(); ++k)
+            if (judged[k].verdict == Verdict::failed) passes.failed[chosen[k]] = judged[k].message;
+        // latex ended cleanly before a formula: count it against that
+        // formula, so that every run settles one at least.
+        if (clean_prefix < chosen.size() && judged[clean_prefix].verdict == Verdict::unreached)
+            passes.failed[chosen[clean_prefix]] = "latex stopped before it";
+    }
+    // Still no clean run: what is left is reported, not tried for ever.
+    for (std::size_t i = 0; i < passes.doc.pages.size(); ++i)
+        if (!passes.failed.count(i) && !passes.rendered.count(i))
+            passes.failed[i] = "not rendered: latex's runs kept failing near it";
+}
+
+}  // namespace
+
+RenderOutcome render_formulas(const EquationPages& doc, const RenderJob& job, Progress& progress) {
+    Passes passes{doc, job, progress, {}, {}, {}, 0};
+    if (!doc.pages.empty() && !find_failures(passes) && passes.outcome.blocking_problem.empty())
+        verify_and_render(passes);
+    passes.outcome.written = passes.rendered.size();
+    for (const auto& [page, message] : passes.failed) passes.outcome.failures.push_back({page, message});
+    return passes.outcome;
+}
+
+}  // namespace kelvarin
