@@ -116,7 +116,7 @@ std::string block_comment(std::size_t number) {
 // this preamble.
 std::string gif_alone(const std::vector<std::string>& preamble, const std::string& formula) {
     Sandbox alone;
-    write_file(alone.path("paper.eq.tex"), equation_document(preamble, {{block_comment(1), {formula}}}));
+    write_file(alone.path("paper.eq.tex"), equation_document(preamble, {block_comment(1), formula}));
     render(alone.dir, {"paper.eq.tex"});
     return read_file(alone.path("paper.eq1.gif"));
 }
@@ -241,8 +241,8 @@ TEST(Render, PaperOwnStyleAndMacroFilesAreFoundBesideTheEquationDocument) {
 
 TEST(Render, PreambleThatDoesNotTypesetIsReportedOnceWithinSeconds) {
     REQUIRE_TEX();
-    std::vector<Page> pages;
-    for (std::size_t i = 1; i <= 1000; ++i) pages.push_back({block_comment(i), {"x_{" + std::to_string(i) + "}"}});
+    std::vector<std::string> pages;
+    for (std::size_t i = 1; i <= 1000; ++i) pages.insert(pages.end(), {block_comment(i), "x_{" + std::to_string(i) + "}"});
     Sandbox box;
     write_file(box.path("paper.eq.tex"),
                equation_document({"\\documentclass[12pt]{article}", "\\usepackage{nosuchpackage}"}, pages));
@@ -279,9 +279,9 @@ TEST(Render, FaultsAmongHundredsOfFormulasAreEachReportedAndTheRestRenderedAsAlo
         return i % 3 ? "a_{" + n + "} + \\frac{1}{" + n + "}" : "\\sum_{k=1}^{" + n + "} k^2";
     };
     const std::size_t n = 300;
-    std::vector<Page> pages;
+    std::vector<std::string> pages;
     for (std::size_t i = 1; i <= n; ++i)
-        pages.push_back({block_comment(i), {faults.count(i) ? faults.at(i).first : good(i)}});
+        pages.insert(pages.end(), {block_comment(i), faults.count(i) ? faults.at(i).first : good(i)});
     Sandbox box;
     write_file(box.path("paper.eq.tex"), equation_document(preamble, pages));
     const RunResult r = render(box.dir, {"paper.eq.tex"});
@@ -309,11 +309,11 @@ TEST(Render, ReadsOutsideThePaperFolderAreRefusedUnlessThePaperIsTrusted) {
     write_file(box.path("secret.tex"), "s+e\n");
     const std::vector<std::string> preamble = {"\\documentclass[12pt]{article}"};
     write_file(box.path("paper/paper.eq.tex"),
-               equation_document(preamble, {{block_comment(1), {"\\input{" + box.path("secret") + "}"}},
-                                            {block_comment(2), {"\\input{../secret}"}},
-                                            {block_comment(3), {"\\immediate\\openout5=" + box.path("written.tex") +
-                                                                "\\immediate\\closeout5 a"}},
-                                            {block_comment(4), {"b"}}}));
+               equation_document(preamble, {block_comment(1), "\\input{" + box.path("secret") + "}",
+                                            block_comment(2), "\\input{../secret}", block_comment(3),
+                                            "\\immediate\\openout5=" + box.path("written.tex") +
+                                                "\\immediate\\closeout5 a",
+                                            block_comment(4), "b"}));
     RunResult r = render(box.path("paper"), {"paper.eq.tex"});
     EXPECT_EQ(r.exit_status, 1);
     EXPECT_EQ(r.out, "1 images written to .\n");
@@ -340,7 +340,7 @@ TEST(Render, StoppedRunLeavesNoScratchFolderBehind) {
     fs::create_directory(box.path("tmp"));
     write_file(box.path("paper.eq.tex"),
                equation_document({"\\documentclass[12pt]{article}"},
-                                 {{block_comment(1), {"a"}}, {block_comment(2), {"\\def\\x{\\x}\\x"}}}));
+                                 {block_comment(1), "a", block_comment(2), "\\def\\x{\\x}\\x"}));
     const pid_t pid = fork();
     if (pid == 0) {
         setenv("TMPDIR", box.path("tmp").c_str(), 1);
