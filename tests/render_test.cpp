@@ -388,6 +388,26 @@ TEST(Render, BookInThreeFilesFlattenedWithLatexpandGivesEveryImage) {
     for (const char* image : {"book.eq1.gif", "book.eq2.gif", "book.eq3.gif"}) expect_gif(box.path(image));
 }
 
+// Rich mode wraps align, gather, multline, eqnarray and alignat so that each
+// typesets on a page of its own: on real papers every formula must render.
+TEST(Render, RichModeEquationDocumentsOfRealPapersTypesetEveryFormula) {
+    REQUIRE_TEX();
+    for (const char* name : {"notes", "systems", "oscillators"}) {
+        Sandbox box;
+        write_file(box.path("paper.tex"),
+                   read_file(std::string(KELVARIN_SOURCE_DIR) + "/bench/papers/" + name + ".tex"));
+        run_kelvarin(box.dir, {"--rich", "paper.tex"});
+        const std::string document = read_file(box.path("paper.eq.tex"));
+        std::size_t pages = 0;
+        for (std::size_t at = document.find("\n% paper.eq"); at != std::string::npos;
+             at = document.find("\n% paper.eq", at + 1))
+            ++pages;
+        const RunResult r = render(box.dir, {"paper.eq.tex"});
+        EXPECT_EQ(r.exit_status, 0) << name << ": " << r.err;
+        EXPECT_EQ(r.out, std::to_string(pages) + " images written to .\n") << name;
+    }
+}
+
 TEST(Render, UnknownTypeIsRefusedBeforeAnythingRuns) {
     Sandbox box;
     RunResult r = convert_and_render(box, "%%KELVARIN_EQUATION_TYPE=jpg\n" + kOverview, "paper.tex");
