@@ -4,6 +4,7 @@
 #define KELVARIN_TEST_HARNESS_H
 
 #include <grp.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -91,12 +92,25 @@ inline RunResult run_program(const std::string& binary, const std::string& worki
     close(out_pipe[1]);
     close(err_pipe[1]);
     RunResult result;
-    // Standard error is small; read stdout first, then stderr.
+    // Both pipes are read as they fill: a program that writes much to one of
+    // them while the other is read to its end would block on the full pipe.
+    pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+    std::string* into[2] = {&result.out, &result.err};
     char buf[65536];
-    for (ssize_t n; (n = read(out_pipe[0], buf, sizeof buf)) > 0;) result.out.append(buf, static_cast<std::size_t>(n));
-    for (ssize_t n; (n = read(err_pipe[0], buf, sizeof buf)) > 0;) result.err.append(buf, static_cast<std::size_t>(n));
-    close(out_pipe[0]);
-    close(err_pipe[0]);
+    for (int open_pipes = 2; open_pipes > 0;) {
+        if (poll(fds, 2, -1) < 0) break;
+        for (int k = 0; k < 2; ++k) {
+            if (fds[k].fd < 0 || fds[k].revents == 0) continue;
+            const ssize_t n = read(fds[k].fd, buf, sizeof buf);
+            if (n > 0) {
+                into[k]->append(buf, static_cast<std::size_t>(n));
+            } else {
+                close(fds[k].fd);
+                fds[k].fd = -1;
+                --open_pipes;
+            }
+        }
+    }
     int status = 0;
     waitpid(pid, &status, 0);
     result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
