@@ -1,13 +1,13 @@
 #include "text/line_output.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 
 namespace kelvarin {
 
 namespace {
-
-// Large enough that an ordinary line and its CR LF go out in one write call.
-constexpr std::size_t kOutputBufferSize = 1 << 16;
 
 void note_failure(LineOutput& out) {
     if (!out.failed) {
@@ -21,33 +21,42 @@ void note_failure(LineOutput& out) {
 bool open_output(LineOutput& out, const std::string& path) {
     out.failed = false;
     out.error_number = 0;
-    out.file = std::fopen(path.c_str(), "wb");
-    if (out.file == nullptr) return false;
-    std::setvbuf(out.file, nullptr, _IOFBF, kOutputBufferSize);
-    return true;
+    out.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    return out.fd != -1;
 }
 
 void write_line(LineOutput& out,
                 std::initializer_list<std::string_view> pieces) {
     // After a failure the rest of the file is lost anyway; trying again on
     // every line would only cost a failing system call per line.
-    if (out.file == nullptr || out.failed) return;
-    for (std::string_view piece : pieces) {
-        if (!piece.empty() &&
-            std::fwrite(piece.data(), 1, piece.size(), out.file) != piece.size()) {
+    if (out.fd == -1 || out.failed) return;
+    // The line is put together first and handed to the system whole: one
+    // write call per line, as a flushed stream would make, without the
+    // stream's own copying and locking for each piece.
+    std::string& line = out.line;
+    line.clear();
+    for (std::string_view piece : pieces) line.append(piece);
+    line.append("\r\n");
+    const char* p = line.data();
+    std::size_t left = line.size();
+    while (left > 0) {
+        const ssize_t n = ::write(out.fd, p, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;  // no progress: the line cannot be written
             note_failure(out);
             return;
         }
+        p += n;
+        left -= static_cast<std::size_t>(n);
     }
-    if (std::fwrite("\r\n", 1, 2, out.file) != 2 || std::fflush(out.file) != 0)
-        note_failure(out);
 }
 
 bool close_output(LineOutput& out) {
-    if (out.file == nullptr) return !out.failed;
+    if (out.fd == -1) return !out.failed;
     errno = 0;
-    if (std::fclose(out.file) != 0) note_failure(out);
-    out.file = nullptr;
+    if (::close(out.fd) != 0) note_failure(out);
+    out.fd = -1;
     return !out.failed;
 }
 

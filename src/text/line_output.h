@@ -1,10 +1,9 @@
-// The one place that writes a line to a file: its pieces, then CR LF, then a
-// flush, so a reader of the file sees whole lines only and the file grows as
-// the input is read. Line ends are CR LF on every platform.
+// The one place that writes a line to a file: its pieces, then CR LF, in one
+// write call, so a reader of the file sees whole lines only and the file grows
+// as the input is read. Line ends are CR LF on every platform.
 #ifndef KELVARIN_LINE_OUTPUT_H
 #define KELVARIN_LINE_OUTPUT_H
 
-#include <cstdio>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -12,15 +11,16 @@
 namespace kelvarin {
 
 struct LineOutput {
-    std::FILE* file = nullptr;  // null until opened, and after closing
-    bool failed = false;        // a write or flush failed; later lines are dropped
+    int fd = -1;                // -1 until opened, and after closing
+    bool failed = false;        // a write failed; later lines are dropped
     int error_number = 0;       // errno of the first failure
+    std::string line;           // the line being put together, reused
 };
 
 // Creates or truncates the file. Returns false (nothing opened) on failure.
 bool open_output(LineOutput& out, const std::string& path);
 
-// Writes the pieces one after the other as one line, CR LF, and flushes.
+// Writes the pieces one after the other as one line, CR LF, in one write.
 void write_line(LineOutput& out, std::initializer_list<std::string_view> pieces);
 inline void write_line(LineOutput& out, std::string_view text) {
     write_line(out, {text});

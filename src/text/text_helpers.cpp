@@ -45,7 +45,7 @@ std::string base_name(std::string_view path) {
     return std::string(path.substr(sep + 1));
 }
 
-std::string int_to_string(std::int64_t value) {
+void append_decimal(std::string& out, std::int64_t value) {
     // Work on the unsigned magnitude so that the smallest value keeps all
     // its digits.
     std::uint64_t magnitude = value < 0
@@ -58,7 +58,13 @@ std::string int_to_string(std::int64_t value) {
         magnitude /= 10;
     } while (magnitude != 0);
     if (value < 0) digits[--n] = '-';
-    return std::string(digits + n, sizeof digits - n);
+    out.append(digits + n, sizeof digits - n);
+}
+
+std::string int_to_string(std::int64_t value) {
+    std::string s;
+    append_decimal(s, value);
+    return s;
 }
 
 void replace_first(std::string& text, std::string_view from,

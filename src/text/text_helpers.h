@@ -44,6 +44,8 @@ std::string base_name(std::string_view path);
 
 // Plain decimal, "-" for negatives, independent of the locale.
 std::string int_to_string(std::int64_t value);
+// The same digits appended to `out`.
+void append_decimal(std::string& out, std::int64_t value);
 
 // The three kinds of line test. All are byte-wise and case-sensitive.
 inline bool contains(std::string_view line, std::string_view what) {
