@@ -7,22 +7,31 @@ namespace kelvarin {
 namespace {
 
 // "% paper.eq2.gif - block (row : 12 - 14)" or
-// "% paper.eq1.gif - inline (row : 5, column : 7 - 11)".
-void write_page(LineOutput& out, const EquationRecord& rec,
+// "% paper.eq1.gif - inline (row : 5, column : 7 - 11)", put together in
+// `comment`, which is reused from page to page.
+void write_page(LineOutput& out, std::string& comment, const EquationRecord& rec,
                 std::string_view equation_prefix,
                 const EquationSettings& settings) {
-    const std::string number = int_to_string(rec.index + 1);
-    const std::string first_row = int_to_string(rec.first_row);
+    comment.assign("% ");
+    comment.append(equation_prefix);
+    append_decimal(comment, rec.index + 1);
+    comment.append(".");
+    comment.append(settings.type);
     if (rec.is_inline) {
-        write_line(out, {"% ", equation_prefix, number, ".", settings.type,
-                         " - inline (row : ", first_row, ", column : ",
-                         int_to_string(rec.first_column), " - ",
-                         int_to_string(rec.last_column), ")"});
+        comment.append(" - inline (row : ");
+        append_decimal(comment, rec.first_row);
+        comment.append(", column : ");
+        append_decimal(comment, rec.first_column);
+        comment.append(" - ");
+        append_decimal(comment, rec.last_column);
     } else {
-        write_line(out, {"% ", equation_prefix, number, ".", settings.type,
-                         " - block (row : ", first_row, " - ",
-                         int_to_string(rec.last_row), ")"});
+        comment.append(" - block (row : ");
+        append_decimal(comment, rec.first_row);
+        comment.append(" - ");
+        append_decimal(comment, rec.last_row);
     }
+    comment.append(")");
+    write_line(out, comment);
     // Inline formulas are set as display math too.
     write_line(out, "\\[");
     for (const std::string& line : rec.lines) write_line(out, line);
@@ -47,8 +56,9 @@ void write_equation_document(LineOutput& out,
     write_line(out, "\\begin{document}");
     write_empty_line(out);
     // Pages in number order, which is the order formulas were first met.
-    for (const EquationRecord* rec : registry.by_index)
-        write_page(out, *rec, equation_prefix, settings);
+    std::string comment;
+    for (const EquationRecord& rec : registry.records)
+        write_page(out, comment, rec, equation_prefix, settings);
     write_line(out, "\\end{document}");
     write_empty_line(out);
     close_output(out);

@@ -63,6 +63,42 @@ std::string_view trim_blanks_and_tabs(std::string_view text) {
     return trim_trailing_blanks_and_tabs(text);
 }
 
+// The reference parts for the settings and prefix as they stand now.
+const ReferenceParts& current_reference_parts(JobState& job) {
+    ReferenceParts& parts = job.reference_parts;
+    const EquationSettings& now = job.settings;
+    if (parts.made && parts.settings.type == now.type &&
+        parts.settings.scale == now.scale &&
+        parts.settings.parameter == now.parameter &&
+        parts.settings.title == now.title &&
+        parts.equation_prefix == job.equation_prefix)
+        return parts;
+    parts.made = true;
+    parts.settings = now;
+    parts.equation_prefix = job.equation_prefix;
+    // The parts are cut from whole references, so that they cannot differ
+    // from what equation_reference writes.
+    const auto split = [&](bool is_inline, std::string& head, std::string& tail) {
+        std::string whole;
+        equation_reference(whole, is_inline, 0, job.equation_prefix, now);
+        const std::size_t head_size =
+            (is_inline ? std::string_view("&ref(") : std::string_view("#ref(")).size() +
+            job.equation_prefix.size();
+        head.assign(whole, 0, head_size);
+        tail.assign(whole, head_size + 1, std::string::npos);  // behind the "0"
+    };
+    split(true, parts.inline_head, parts.inline_tail);
+    split(false, parts.block_head, parts.block_tail);
+    return parts;
+}
+
+void append_reference(std::string& out, const ReferenceParts& parts,
+                      bool is_inline, std::int64_t number) {
+    out.append(is_inline ? parts.inline_head : parts.block_head);
+    append_decimal(out, number);
+    out.append(is_inline ? parts.inline_tail : parts.block_tail);
+}
+
 // One line of an open display formula. The key gets the line and the two
 // bytes backslash and "n", never a newline byte.
 void capture_display_line(JobState& job, std::string_view line) {
@@ -97,8 +133,7 @@ void write_display(JobState& job) {
     const std::int64_t number =
         register_equation(job.registry, job.formula_text, job.pending_record);
     job.reference.clear();
-    equation_reference(job.reference, false, number, job.equation_prefix,
-                       job.settings);
+    append_reference(job.reference, current_reference_parts(job), false, number);
     write_line(job.wiki, job.reference);
     write_empty_line(job.wiki);
 }
@@ -132,7 +167,7 @@ void one_line_display(JobState& job, std::string_view text) {
     write_display(job);
 }
 
-void rewrite_inline(JobState& job, std::string_view line);
+void rewrite_inline(JobState& job, std::string_view line, std::size_t first_dollar);
 
 // What stands behind a display marker, from `from` on in `text`, is a line of
 // its own: its leading blanks go, one-line displays and stray closing markers
@@ -168,8 +203,8 @@ void handle_own_line(JobState& job, std::string_view text, std::size_t from,
         }
         job.own_line.assign(rest);
         replace_escapes(job.own_line);
-        if (contains(job.own_line, "$"))
-            rewrite_inline(job, job.own_line);
+        if (const std::size_t dollar = job.own_line.find('$'); dollar != kNone)
+            rewrite_inline(job, job.own_line, dollar);
         else if (!contains(job.own_line, "\\bib"))
             write_line(job.wiki, job.own_line);
         return;
@@ -213,62 +248,37 @@ void handle_formula_line(JobState& job, std::string_view line) {
 }
 
 // Replaces each "$...$" pair of the line by its inline reference. A "$"
-// without a partner and everything behind it stay as they are.
-//
-// First pass: register each pair and remove it, remembering where it went.
-// Second pass: put each pair's reference where the pair was removed. Both
-// passes build fresh strings from left to right, so a line with many pairs
-// costs time linear in its length.
-void rewrite_inline(JobState& job, std::string_view line) {
-    job.formula_text.clear();
-    job.stripped.clear();
-    job.removal_positions.clear();
-    job.reference_numbers.clear();
-
-    std::int64_t removed = 0;
-    std::int64_t next = 0;  // where the next search starts
-    std::int64_t pos = 0;
-    for (;;) {
-        pos = next;
-        const std::int64_t close =
-            extract_group(line, job.formula_text, pos, "$", "$");
-        if (close == -1) break;
-        const std::int64_t open = pos;
-
-        EquationRecord& rec = job.pending_record;
-        rec.index = registry_size(job.registry);
-        rec.is_inline = true;
-        rec.lines.assign(1, job.formula_text);
-        rec.first_row = rec.last_row = job.line_number;
-        rec.line_count = 1;
-        rec.first_column = open;
-        rec.last_column = close;
-        EquationRecord* stored = nullptr;
-        const std::int64_t number =
-            register_equation(job.registry, job.formula_text, rec, &stored);
-
-        const std::int64_t at = open - removed;
-        stored->stripped_offset = at;
-        job.stripped.append(line.substr(static_cast<std::size_t>(next),
-                                        static_cast<std::size_t>(open - next)));
-        job.removal_positions.push_back(at);
-        job.reference_numbers.push_back(number);
-        removed += close - open + 1;
+// without a partner and everything behind it stay as they are. The line is
+// read once, from left to right, and each pair's reference goes where the
+// pair stood. A formula met before is only looked up: nothing is copied or
+// allocated for it.
+void rewrite_inline(JobState& job, std::string_view line, std::size_t first_dollar) {
+    const ReferenceParts& parts = current_reference_parts(job);
+    std::string& out = job.rewritten;
+    out.clear();
+    std::size_t next = 0;  // the first byte not yet placed
+    for (std::size_t open = first_dollar; open != kNone; open = line.find('$', next)) {
+        const std::size_t close = line.find('$', open + 1);
+        if (close == kNone) break;
+        const std::string_view formula = line.substr(open + 1, close - open - 1);
+        EquationLookup where;
+        std::int64_t number = find_equation(job.registry, formula, where);
+        if (number == 0) {
+            EquationRecord rec;
+            rec.is_inline = true;
+            rec.lines.emplace_back(formula);
+            rec.first_row = rec.last_row = job.line_number;
+            rec.line_count = 1;
+            rec.first_column = static_cast<std::int64_t>(open);
+            rec.last_column = static_cast<std::int64_t>(close);
+            number = add_equation(job.registry, where, std::move(rec));
+        }
+        out.append(line.substr(next, open - next));
+        append_reference(out, parts, true, number);
         next = close + 1;
     }
-    job.stripped.append(line.substr(static_cast<std::size_t>(next)));
-
-    job.rewritten.clear();
-    std::size_t copied = 0;  // bytes of the stripped line already placed
-    for (std::size_t k = 0; k < job.removal_positions.size(); ++k) {
-        const std::size_t at = static_cast<std::size_t>(job.removal_positions[k]);
-        job.rewritten.append(job.stripped, copied, at - copied);
-        copied = at;
-        equation_reference(job.rewritten, true, job.reference_numbers[k],
-                           job.equation_prefix, job.settings);
-    }
-    job.rewritten.append(job.stripped, copied, std::string::npos);
-    write_line(job.wiki, job.rewritten);
+    out.append(line.substr(next));
+    write_line(job.wiki, out);
 }
 
 }  // namespace
@@ -278,7 +288,7 @@ void equation_reference(std::string& out, bool is_inline, std::int64_t number,
                         const EquationSettings& settings) {
     out.append(is_inline ? "&ref(" : "#ref(");
     out.append(equation_prefix);
-    out.append(int_to_string(number));
+    append_decimal(out, number);
     out.append(".");
     out.append(settings.type);
     out.append(",");
@@ -314,8 +324,8 @@ bool handle_math_line(JobState& job, std::string_view line,
         handle_formula_line(job, line);
         return true;
     }
-    if (contains(line, "$")) {
-        rewrite_inline(job, line);
+    if (const std::size_t dollar = line.find('$'); dollar != kNone) {
+        rewrite_inline(job, line, dollar);
         return true;
     }
     return false;

@@ -26,6 +26,16 @@ bool handle_math_line(JobState& job, std::string_view line,
 // marker once they are made; only such lines need to be kept as written.
 bool may_begin_display_marker(std::string_view line);
 
+// The parts of a formula reference around its number, made again only when
+// the settings or the prefix they were made from change: a reference is then
+// its head, the number's digits and its tail.
+struct ReferenceParts {
+    bool made = false;
+    EquationSettings settings;    // as they were when the parts were made
+    std::string equation_prefix;  // likewise
+    std::string inline_head, inline_tail, block_head, block_tail;
+};
+
 // Appends to `out` the reference to formula `number`:
 // "#ref(" or "&ref(", image name, "," parameter, "," scale,
 // ["," title], ")" or ");".
