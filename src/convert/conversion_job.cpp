@@ -58,13 +58,16 @@ void read_source(JobState& job, LineInput& in) {
             line_text = line_text.substr(0, percent);
         }
 
+        // One pass finds every construct of the line that is looked for.
+        const LineMentions mentions = scan_mentions(line_text);
+
         // "\begin{document}" is tested first, so a line holding both markers
         // does not end the reading.
-        if (contains(line_text, "\\begin{document}")) {
+        if (mentions.begin_document) {
             job.in_document = true;
             continue;
         }
-        if (contains(line_text, "\\end{document}")) return;
+        if (mentions.end_document) return;
 
         if (!job.in_document) {
             if (job.rich_mode) rich_preamble_line(job, raw_line);
@@ -79,7 +82,7 @@ void read_source(JobState& job, LineInput& in) {
         }
         // The body works on the text before the comment: '\%' cuts too.
         if (percent != std::string::npos) raw_line.resize(percent);
-        translate_body_line(job, raw_line);
+        translate_body_line(job, raw_line, mentions);
     }
 }
 
