@@ -9,12 +9,12 @@ namespace {
 // "% paper.eq2.gif - block (row : 12 - 14)" or
 // "% paper.eq1.gif - inline (row : 5, column : 7 - 11)", put together in
 // `comment`, which is reused from page to page.
-void write_page(LineOutput& out, std::string& comment, const EquationRecord& rec,
-                std::string_view equation_prefix,
-                const EquationSettings& settings) {
+void write_page(LineOutput& out, std::string& comment, const EquationRegistry& registry,
+                const KeptEquation& rec, std::int64_t number,
+                std::string_view equation_prefix, const EquationSettings& settings) {
     comment.assign("% ");
     comment.append(equation_prefix);
-    append_decimal(comment, rec.index + 1);
+    append_decimal(comment, number);
     comment.append(".");
     comment.append(settings.type);
     if (rec.is_inline) {
@@ -34,7 +34,8 @@ void write_page(LineOutput& out, std::string& comment, const EquationRecord& rec
     write_line(out, comment);
     // Inline formulas are set as display math too.
     write_line(out, "\\[");
-    for (const std::string& line : rec.lines) write_line(out, line);
+    for (std::size_t k = 0, n = equation_line_count(rec); k < n; ++k)
+        write_line(out, equation_line(registry, rec, k));
     write_line(out, "\\]");
     write_line(out, "\\newpage");
     write_empty_line(out);
@@ -57,8 +58,9 @@ void write_equation_document(LineOutput& out,
     write_empty_line(out);
     // Pages in number order, which is the order formulas were first met.
     std::string comment;
-    for (const EquationRecord& rec : registry.records)
-        write_page(out, comment, rec, equation_prefix, settings);
+    std::int64_t number = 0;
+    for (const KeptEquation& rec : registry.formulas)
+        write_page(out, comment, registry, rec, ++number, equation_prefix, settings);
     write_line(out, "\\end{document}");
     write_empty_line(out);
     close_output(out);

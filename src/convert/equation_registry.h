@@ -5,15 +5,16 @@
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace kelvarin {
 
-// One registered formula. Its text, the key it is found by, is its one line
-// for an inline formula, and each of its lines followed by the two bytes
-// backslash and "n" for a display formula.
+// A formula as a caller hands it in for registration. The text it is
+// registered under is its one line for an inline formula, and each of its
+// lines followed by the two bytes backslash and "n" for a display formula.
 struct EquationRecord {
     std::int64_t index = 0;           // reference number - 1; 0, 1, 2 ... in order met
     bool is_inline = false;           // "$...$" in a line, or a display formula
@@ -25,30 +26,60 @@ struct EquationRecord {
     std::int64_t last_column = -1;    // inline: byte position of the closing "$"
 };
 
-// A place of the hash table: the hash of a record's text and its number
-// (0 while the place is free).
-struct EquationSlot {
-    std::uint64_t hash = 0;
-    std::int64_t number = 0;
+// What the registry keeps of a formula: where it stood and where its text
+// and lines are kept. Nothing of it is allocated on its own, so a source of
+// a million formulas costs no million allocations, and no million frees.
+struct KeptEquation {
+    bool is_inline = false;
+    std::int64_t first_row = 0;
+    std::int64_t last_row = 0;
+    std::int64_t first_column = -1;
+    std::int64_t last_column = -1;
+    const char* text = nullptr;   // the kept text, read by kept_text
+    std::size_t line_count = 0;   // display: its lines are
+    std::size_t first_line = 0;   // display_lines[first_line, + line_count)
 };
 
-// The records in number order, and a hash table from text to number. The
+// A place of the hash table: the hash of a text and where the text is kept
+// (null while the place is free).
+struct EquationSlot {
+    std::uint64_t hash = 0;
+    const char* text = nullptr;
+};
+
+// The formulas in number order, and a hash table from text to number. The
 // table is open addressing with linear probing, at most half full, so a
 // lookup costs one hash of the text and, almost always, one comparison,
 // however many formulas there are and however much of their text they share.
-// The records live in a deque: it never moves them, and it grows without the
-// copy a vector makes when it doubles.
+//
+// Each text is kept with its number in large blocks: a lookup reads its
+// place in the table and the kept text beside its number, and nothing else,
+// which matters when the system calls between two lookups have pushed the
+// table out of the processor's caches. The lines of display formulas are
+// kept in the blocks too. Deques never move what they hold and grow without
+// the copy a vector makes when it doubles.
 struct EquationRegistry {
-    std::deque<EquationRecord> records;  // records[i].index == i
-    std::vector<EquationSlot> slots;     // size 0 or a power of two
-    std::uint64_t seed;                  // varies from run to run, so that no
-                                         // source can be made to collide
+    std::deque<KeptEquation> formulas;            // formulas[i] has number i + 1
+    std::deque<std::string_view> display_lines;   // into the blocks
+    std::vector<EquationSlot> slots;              // size 0 or a power of two
+    std::vector<std::unique_ptr<char[]>> blocks;  // the kept bytes
+    std::size_t block_left = 0;   // free bytes at the end of the last block
+    std::uint64_t seed;           // varies from run to run, so that no
+                                  // source can be made to collide
     EquationRegistry();
 };
 
 inline std::int64_t registry_size(const EquationRegistry& registry) {
-    return static_cast<std::int64_t>(registry.records.size());
+    return static_cast<std::int64_t>(registry.formulas.size());
 }
+
+// The text a formula is registered under.
+std::string_view kept_text(const KeptEquation& formula);
+
+// Line `k` of a formula, k < equation_line_count(formula).
+std::size_t equation_line_count(const KeptEquation& formula);
+std::string_view equation_line(const EquationRegistry& registry,
+                               const KeptEquation& formula, std::size_t k);
 
 // Where a text was looked for: what add_equation needs to put it there.
 struct EquationLookup {
@@ -56,24 +87,25 @@ struct EquationLookup {
     std::size_t slot = 0;
 };
 
-// The reference number of the record with text `formula_text`, or 0 when
+// The reference number of the formula with text `formula_text`, or 0 when
 // there is none yet; `where` is then where it goes, as long as nothing is
 // added in between.
 std::int64_t find_equation(const EquationRegistry& registry,
                            std::string_view formula_text, EquationLookup& where);
 
-// Adds `record`, whose text was just looked for in vain, and returns its
-// reference number, the count of records before it plus one.
+// Adds the formula `record` describes, with text `formula_text`, which was
+// just looked for in vain, and returns its reference number, the count of
+// formulas before it plus one. Of an inline formula, the one line is its
+// text, and `record.lines` is not read.
 std::int64_t add_equation(EquationRegistry& registry, const EquationLookup& where,
-                          EquationRecord&& record);
+                          std::string_view formula_text, const EquationRecord& record);
 
 // Registers `formula_text` with the content of `pending` when the text is new
-// (the pending record is then moved into the registry) and returns the
-// reference number of the text's record. `formula_text` is the text of
-// `pending`, as EquationRecord describes it.
+// and returns the reference number of the text's formula. The registry keeps
+// copies; `pending` is left as it was.
 std::int64_t register_equation(EquationRegistry& registry,
                                std::string_view formula_text,
-                               EquationRecord& pending);
+                               const EquationRecord& pending);
 
 }  // namespace kelvarin
 

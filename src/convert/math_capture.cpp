@@ -264,14 +264,14 @@ void rewrite_inline(JobState& job, std::string_view line, std::size_t first_doll
         EquationLookup where;
         std::int64_t number = find_equation(job.registry, formula, where);
         if (number == 0) {
+            // Its one line is its text, so no line is copied here.
             EquationRecord rec;
             rec.is_inline = true;
-            rec.lines.emplace_back(formula);
-            rec.first_row = rec.last_row = job.line_number;
             rec.line_count = 1;
+            rec.first_row = rec.last_row = job.line_number;
             rec.first_column = static_cast<std::int64_t>(open);
             rec.last_column = static_cast<std::int64_t>(close);
-            number = add_equation(job.registry, where, std::move(rec));
+            number = add_equation(job.registry, where, formula, rec);
         }
         out.append(line.substr(next, open - next));
         append_reference(out, parts, true, number);
