@@ -32,6 +32,13 @@ void rewrite_item(std::string& line, char marker) {
     line.insert(line.begin(), marker);
 }
 
+// Whether `rest` starts with `literal`; the length is known when compiling,
+// so the comparison is made in place, without a call.
+template <std::size_t N>
+bool starts_with(std::string_view rest, const char (&literal)[N]) {
+    return rest.size() >= N - 1 && std::memcmp(rest.data(), literal, N - 1) == 0;
+}
+
 }  // namespace
 
 LineMentions scan_mentions(std::string_view line) {
@@ -51,38 +58,38 @@ LineMentions scan_mentions(std::string_view line) {
             m.escape = true;
             break;
         case 'b':
-            if (begins_with(rest, "begin{document}"))
+            if (starts_with(rest, "begin{document}"))
                 m.begin_document = true;
-            else if (begins_with(rest, "begin{figure}"))
+            else if (starts_with(rest, "begin{figure}"))
                 m.begin_figure = true;
-            else if (begins_with(rest, "bib"))
+            else if (starts_with(rest, "bib"))
                 m.bib = true;
             break;
         case 'e':
-            if (begins_with(rest, "end{document}"))
+            if (starts_with(rest, "end{document}"))
                 m.end_document = true;
-            else if (begins_with(rest, "end{figure}"))
+            else if (starts_with(rest, "end{figure}"))
                 m.end_figure = true;
             break;
         case 's':
-            if (begins_with(rest, "section{"))
+            if (starts_with(rest, "section{"))
                 m.section = true;
-            else if (begins_with(rest, "subsection{"))
+            else if (starts_with(rest, "subsection{"))
                 m.subsection = true;
-            else if (begins_with(rest, "subsubsection{"))
+            else if (starts_with(rest, "subsubsection{"))
                 m.subsubsection = true;
             break;
         case 'p':
-            if (begins_with(rest, "paragraph{")) m.paragraph = true;
+            if (starts_with(rest, "paragraph{")) m.paragraph = true;
             break;
         case 'i':
-            if (begins_with(rest, "item"))
+            if (starts_with(rest, "item"))
                 m.item = true;
-            else if (begins_with(rest, "includegraphics"))
+            else if (starts_with(rest, "includegraphics"))
                 m.includegraphics = true;
             break;
         case 'c':
-            if (begins_with(rest, "caption{")) m.caption = true;
+            if (starts_with(rest, "caption{")) m.caption = true;
             break;
         default:
             break;

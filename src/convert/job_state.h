@@ -38,7 +38,6 @@ struct JobState {
                                                 // the escape replacements
     std::string own_line;                       // text behind a display marker
     std::string reference;                      // one formula reference
-    std::string rewritten;                      // inline rewrite, references in
     ReferenceParts reference_parts;             // of the references written
 };
 

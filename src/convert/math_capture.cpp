@@ -19,6 +19,8 @@ constexpr std::size_t kNone = std::string_view::npos;
 // Length of the marker of `markers` that `text` starts with; 0 for none.
 std::size_t marker_at_start(std::string_view text,
                             const std::array<std::string_view, 3>& markers) {
+    // Every marker starts with a backslash; most lines do not.
+    if (text.empty() || text.front() != '\\') return 0;
     for (std::string_view marker : markers)
         if (begins_with(text, marker)) return marker.size();
     return 0;
@@ -250,12 +252,12 @@ void handle_formula_line(JobState& job, std::string_view line) {
 // Replaces each "$...$" pair of the line by its inline reference. A "$"
 // without a partner and everything behind it stay as they are. The line is
 // read once, from left to right, and each pair's reference goes where the
-// pair stood. A formula met before is only looked up: nothing is copied or
-// allocated for it.
+// pair stood, in the page's own line buffer. A formula met before is only
+// looked up: nothing is copied or allocated for it.
 void rewrite_inline(JobState& job, std::string_view line, std::size_t first_dollar) {
     const ReferenceParts& parts = current_reference_parts(job);
-    std::string& out = job.rewritten;
-    out.clear();
+    LineOutput& out = job.wiki;
+    start_line(out);
     std::size_t next = 0;  // the first byte not yet placed
     for (std::size_t open = first_dollar; open != kNone; open = line.find('$', next)) {
         const std::size_t close = line.find('$', open + 1);
@@ -273,12 +275,15 @@ void rewrite_inline(JobState& job, std::string_view line, std::size_t first_doll
             rec.last_column = static_cast<std::int64_t>(close);
             number = add_equation(job.registry, where, formula, rec);
         }
-        out.append(line.substr(next, open - next));
-        append_reference(out, parts, true, number);
+        char digits[24];
+        add_to_line(out, line.substr(next, open - next));
+        add_to_line(out, parts.inline_head);
+        add_to_line(out, decimal_digits(number, digits));
+        add_to_line(out, parts.inline_tail);
         next = close + 1;
     }
-    out.append(line.substr(next));
-    write_line(job.wiki, out);
+    add_to_line(out, line.substr(next));
+    finish_line(out);
 }
 
 }  // namespace

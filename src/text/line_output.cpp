@@ -3,11 +3,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace kelvarin {
 
 namespace {
+
+constexpr std::size_t kFirstCapacity = 1 << 12;
 
 void note_failure(LineOutput& out) {
     if (!out.failed) {
@@ -25,20 +28,25 @@ bool open_output(LineOutput& out, const std::string& path) {
     return out.fd != -1;
 }
 
-void write_line(LineOutput& out,
-                std::initializer_list<std::string_view> pieces) {
+void make_room(LineOutput& out, std::size_t more) {
+    const std::size_t capacity =
+        std::max({kFirstCapacity, out.capacity * 2, out.size + more});
+    std::unique_ptr<char[]> bigger(new char[capacity]);
+    if (out.size > 0) std::memcpy(bigger.get(), out.buffer.get(), out.size);
+    out.buffer = std::move(bigger);
+    out.capacity = capacity;
+}
+
+void finish_line(LineOutput& out) {
     // After a failure the rest of the file is lost anyway; trying again on
     // every line would only cost a failing system call per line.
     if (out.fd == -1 || out.failed) return;
-    // The line is put together first and handed to the system whole: one
-    // write call per line, as a flushed stream would make, without the
-    // stream's own copying and locking for each piece.
-    std::string& line = out.line;
-    line.clear();
-    for (std::string_view piece : pieces) line.append(piece);
-    line.append("\r\n");
-    const char* p = line.data();
-    std::size_t left = line.size();
+    // The line is handed to the system whole: one write call per line, as a
+    // flushed stream would make, without the stream's own copying and
+    // locking for each piece.
+    add_to_line(out, "\r\n");
+    const char* p = out.buffer.get();
+    std::size_t left = out.size;
     while (left > 0) {
         const ssize_t n = ::write(out.fd, p, left);
         if (n < 0 && errno == EINTR) continue;
@@ -50,6 +58,13 @@ void write_line(LineOutput& out,
         p += n;
         left -= static_cast<std::size_t>(n);
     }
+}
+
+void write_line(LineOutput& out,
+                std::initializer_list<std::string_view> pieces) {
+    start_line(out);
+    for (std::string_view piece : pieces) add_to_line(out, piece);
+    finish_line(out);
 }
 
 bool close_output(LineOutput& out) {

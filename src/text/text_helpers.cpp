@@ -45,20 +45,24 @@ std::string base_name(std::string_view path) {
     return std::string(path.substr(sep + 1));
 }
 
-void append_decimal(std::string& out, std::int64_t value) {
+std::string_view decimal_digits(std::int64_t value, char (&buffer)[24]) {
     // Work on the unsigned magnitude so that the smallest value keeps all
     // its digits.
     std::uint64_t magnitude = value < 0
         ? 0 - static_cast<std::uint64_t>(value)
         : static_cast<std::uint64_t>(value);
-    char digits[24];
-    std::size_t n = sizeof digits;
+    std::size_t n = sizeof buffer;
     do {
-        digits[--n] = static_cast<char>('0' + magnitude % 10);
+        buffer[--n] = static_cast<char>('0' + magnitude % 10);
         magnitude /= 10;
     } while (magnitude != 0);
-    if (value < 0) digits[--n] = '-';
-    out.append(digits + n, sizeof digits - n);
+    if (value < 0) buffer[--n] = '-';
+    return {buffer + n, sizeof buffer - n};
+}
+
+void append_decimal(std::string& out, std::int64_t value) {
+    char buffer[24];
+    out.append(decimal_digits(value, buffer));
 }
 
 std::string int_to_string(std::int64_t value) {
