@@ -36,34 +36,33 @@ struct KeptEquation {
     std::int64_t first_column = -1;
     std::int64_t last_column = -1;
     const char* text = nullptr;   // the kept text, read by kept_text
+    std::uint64_t place = 0;      // where the text is kept, as a table place holds it
     std::size_t line_count = 0;   // display: its lines are
     std::size_t first_line = 0;   // display_lines[first_line, + line_count)
 };
 
-// A place of the hash table: the hash of a text and where the text is kept
-// (null while the place is free).
-struct EquationSlot {
-    std::uint64_t hash = 0;
-    const char* text = nullptr;
-};
-
-// The formulas in number order, and a hash table from text to number. The
-// table is open addressing with linear probing, at most half full, so a
-// lookup costs one hash of the text and, almost always, one comparison,
-// however many formulas there are and however much of their text they share.
+// The formulas in number order, and a hash table from text to number.
 //
-// Each text is kept with its number in large blocks: a lookup reads its
-// place in the table and the kept text beside its number, and nothing else,
-// which matters when the system calls between two lookups have pushed the
-// table out of the processor's caches. The lines of display formulas are
-// kept in the blocks too. Deques never move what they hold and grow without
-// the copy a vector makes when it doubles.
+// The table is open addressing with linear probing, at most three quarters
+// full, so a lookup costs one hash of the text and, almost always, one
+// comparison, however many formulas there are and however much of their
+// text they share. A place of the table is eight bytes: the top bits of the
+// text's hash, and where the text is kept (0: the place is free). A small
+// table stays in the processor's caches better, and a lookup for a new
+// formula, which cannot be served from them, costs one memory access.
+//
+// Each text is kept with its number in large blocks, so a lookup reads its
+// place in the table and the kept text beside its number, and nothing else.
+// The lines of display formulas are kept in the blocks too. Deques never
+// move what they hold and grow without the copy a vector makes when it
+// doubles.
 struct EquationRegistry {
     std::deque<KeptEquation> formulas;            // formulas[i] has number i + 1
     std::deque<std::string_view> display_lines;   // into the blocks
-    std::vector<EquationSlot> slots;              // size 0 or a power of two
+    std::vector<std::uint64_t> slots;             // size 0 or a power of two
     std::vector<std::unique_ptr<char[]>> blocks;  // the kept bytes
-    std::size_t block_left = 0;   // free bytes at the end of the last block
+    std::size_t filling = 0;      // the block being filled, when block_left > 0
+    std::size_t block_left = 0;   // its free bytes
     std::uint64_t seed;           // varies from run to run, so that no
                                   // source can be made to collide
     EquationRegistry();
