@@ -7,6 +7,7 @@
 #include "convert/directives.h"
 #include "convert/equation_document.h"
 #include "convert/job_state.h"
+#include "convert/math_capture.h"
 #include "convert/rich_body.h"
 #include "text/file_identity.h"
 #include "text/line_input.h"
@@ -55,6 +56,7 @@ void read_source(JobState& job, LineInput& in) {
         const std::size_t percent = raw_line.find('%');
         if (percent != std::string::npos) {
             apply_directive(raw_line, job.settings);
+            settings_may_have_changed(job.reference_parts);
             line_text = line_text.substr(0, percent);
         }
 

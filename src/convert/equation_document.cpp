@@ -8,30 +8,32 @@ namespace {
 
 // "% paper.eq2.gif - block (row : 12 - 14)" or
 // "% paper.eq1.gif - inline (row : 5, column : 7 - 11)", put together in
-// `comment`, which is reused from page to page.
-void write_page(LineOutput& out, std::string& comment, const EquationRegistry& registry,
+// place in the output's line.
+void write_page(LineOutput& out, const EquationRegistry& registry,
                 const KeptEquation& rec, std::int64_t number,
                 std::string_view equation_prefix, const EquationSettings& settings) {
-    comment.assign("% ");
-    comment.append(equation_prefix);
-    append_decimal(comment, number);
-    comment.append(".");
-    comment.append(settings.type);
+    char digits[24];
+    start_line(out);
+    add_to_line(out, "% ");
+    add_to_line(out, equation_prefix);
+    add_to_line(out, decimal_digits(number, digits));
+    add_to_line(out, ".");
+    add_to_line(out, settings.type);
     if (rec.is_inline) {
-        comment.append(" - inline (row : ");
-        append_decimal(comment, rec.first_row);
-        comment.append(", column : ");
-        append_decimal(comment, rec.first_column);
-        comment.append(" - ");
-        append_decimal(comment, rec.last_column);
+        add_to_line(out, " - inline (row : ");
+        add_to_line(out, decimal_digits(rec.first_row, digits));
+        add_to_line(out, ", column : ");
+        add_to_line(out, decimal_digits(rec.first_column, digits));
+        add_to_line(out, " - ");
+        add_to_line(out, decimal_digits(rec.last_column, digits));
     } else {
-        comment.append(" - block (row : ");
-        append_decimal(comment, rec.first_row);
-        comment.append(" - ");
-        append_decimal(comment, rec.last_row);
+        add_to_line(out, " - block (row : ");
+        add_to_line(out, decimal_digits(rec.first_row, digits));
+        add_to_line(out, " - ");
+        add_to_line(out, decimal_digits(rec.last_row, digits));
     }
-    comment.append(")");
-    write_line(out, comment);
+    add_to_line(out, ")");
+    finish_line(out);
     // Inline formulas are set as display math too.
     write_line(out, "\\[");
     for (std::size_t k = 0, n = equation_line_count(rec); k < n; ++k)
@@ -57,10 +59,9 @@ void write_equation_document(LineOutput& out,
     write_line(out, "\\begin{document}");
     write_empty_line(out);
     // Pages in number order, which is the order formulas were first met.
-    std::string comment;
     std::int64_t number = 0;
     for (const KeptEquation& rec : registry.formulas)
-        write_page(out, comment, registry, rec, ++number, equation_prefix, settings);
+        write_page(out, registry, rec, ++number, equation_prefix, settings);
     write_line(out, "\\end{document}");
     write_empty_line(out);
     close_output(out);

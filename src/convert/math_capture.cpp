@@ -68,16 +68,9 @@ std::string_view trim_blanks_and_tabs(std::string_view text) {
 // The reference parts for the settings and prefix as they stand now.
 const ReferenceParts& current_reference_parts(JobState& job) {
     ReferenceParts& parts = job.reference_parts;
-    const EquationSettings& now = job.settings;
-    if (parts.made && parts.settings.type == now.type &&
-        parts.settings.scale == now.scale &&
-        parts.settings.parameter == now.parameter &&
-        parts.settings.title == now.title &&
-        parts.equation_prefix == job.equation_prefix)
-        return parts;
+    if (parts.made) return parts;
     parts.made = true;
-    parts.settings = now;
-    parts.equation_prefix = job.equation_prefix;
+    const EquationSettings& now = job.settings;
     // The parts are cut from whole references, so that they cannot differ
     // from what equation_reference writes.
     const auto split = [&](bool is_inline, std::string& head, std::string& tail) {

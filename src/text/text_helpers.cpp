@@ -46,16 +46,30 @@ std::string base_name(std::string_view path) {
 }
 
 std::string_view decimal_digits(std::int64_t value, char (&buffer)[24]) {
+    // Two digits at a time, from a table of the hundred pairs.
+    static constexpr char kPairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
     // Work on the unsigned magnitude so that the smallest value keeps all
     // its digits.
     std::uint64_t magnitude = value < 0
         ? 0 - static_cast<std::uint64_t>(value)
         : static_cast<std::uint64_t>(value);
     std::size_t n = sizeof buffer;
-    do {
-        buffer[--n] = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
+    while (magnitude >= 100) {
+        const std::size_t pair = static_cast<std::size_t>(magnitude % 100) * 2;
+        magnitude /= 100;
+        buffer[--n] = kPairs[pair + 1];
+        buffer[--n] = kPairs[pair];
+    }
+    if (magnitude >= 10) {
+        const std::size_t pair = static_cast<std::size_t>(magnitude) * 2;
+        buffer[--n] = kPairs[pair + 1];
+        buffer[--n] = kPairs[pair];
+    } else {
+        buffer[--n] = static_cast<char>('0' + magnitude);
+    }
     if (value < 0) buffer[--n] = '-';
     return {buffer + n, sizeof buffer - n};
 }
