@@ -21,25 +21,41 @@ std::uint64_t finish(std::uint64_t h) {
     return h;
 }
 
+std::uint64_t load8(const char* p) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    return word;
+}
+
+std::uint64_t load4(const char* p) {
+    std::uint32_t word;
+    std::memcpy(&word, p, 4);
+    return word;
+}
+
 // Eight bytes at a time: each word is folded in by a multiplication, whose
 // high bits are brought down again before the next word, and the result is
 // mixed once more so that every bit of the text moves the low bits that pick
-// the place in the table.
+// the place in the table. The last word is read ending at the last byte,
+// overlapping the one before it, so that no byte is read one at a time; the
+// length, folded in first, keeps texts of different lengths apart.
 std::uint64_t hash_text(std::string_view text, std::uint64_t seed) {
     std::uint64_t h = seed ^ (text.size() * kMultiplier);
+    const auto fold = [&h](std::uint64_t word) {
+        h = (h ^ word) * kMultiplier;
+        h ^= h >> 29;
+    };
     const char* p = text.data();
-    std::size_t n = text.size();
-    for (; n >= 8; p += 8, n -= 8) {
-        std::uint64_t word;
-        std::memcpy(&word, p, 8);
-        h = (h ^ word) * kMultiplier;
-        h ^= h >> 29;
-    }
-    if (n > 0) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, p, n);
-        h = (h ^ word) * kMultiplier;
-        h ^= h >> 29;
+    const std::size_t n = text.size();
+    if (n >= 8) {
+        const char* const last = p + n - 8;
+        for (; p < last; p += 8) fold(load8(p));
+        fold(load8(last));
+    } else if (n >= 4) {
+        fold(load4(p) | load4(p + n - 4) << 32);
+    } else if (n > 0) {
+        const auto byte = [](char c) { return static_cast<std::uint64_t>(static_cast<unsigned char>(c)); };
+        fold(byte(p[0]) | byte(p[n / 2]) << 8 | byte(p[n - 1]) << 16);
     }
     return finish(h);
 }
