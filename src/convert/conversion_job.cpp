@@ -53,7 +53,10 @@ void read_source(JobState& job, LineInput& in) {
         job.line_number += 1;
 
         std::string_view line_text = raw_line;
-        const std::size_t percent = raw_line.find('%');
+        const void* const cut = std::memchr(raw_line.data(), '%', raw_line.size());
+        const std::size_t percent =
+            cut == nullptr ? std::string::npos
+                           : static_cast<std::size_t>(static_cast<const char*>(cut) - raw_line.data());
         if (percent != std::string::npos) {
             apply_directive(raw_line, job.settings);
             settings_may_have_changed(job.reference_parts);

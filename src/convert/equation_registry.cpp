@@ -74,10 +74,24 @@ KeptHeader header_of(const char* kept) {
     return h;
 }
 
+// Compared eight bytes at a time in place, the last word overlapping the one
+// before it, as the hash reads them: formulas are short, and a call to a
+// general comparison costs as much as the comparing.
 bool has_text(const char* kept, std::string_view text) {
     const KeptHeader h = header_of(kept);
-    return h.size == text.size() &&
-           (text.empty() || std::memcmp(kept + sizeof h, text.data(), text.size()) == 0);
+    if (h.size != text.size()) return false;
+    const char* a = kept + sizeof h;
+    const char* b = text.data();
+    const std::size_t n = text.size();
+    if (n >= 8) {
+        for (std::size_t i = 0; i + 8 < n; i += 8)
+            if (load8(a + i) != load8(b + i)) return false;
+        return load8(a + n - 8) == load8(b + n - 8);
+    }
+    if (n >= 4) return load4(a) == load4(b) && load4(a + n - 4) == load4(b + n - 4);
+    for (std::size_t i = 0; i < n; ++i)
+        if (a[i] != b[i]) return false;
+    return true;
 }
 
 // A place of the table: the top bits of the hash above, below them where the

@@ -301,22 +301,26 @@ void equation_reference(std::string& out, bool is_inline, std::int64_t number,
 }
 
 bool may_begin_display_marker(std::string_view line) {
+    if (line.empty() || line.front() != '\\') return false;  // the usual case
     return begins_with(line, "\\[") || begins_with(line, "\\]") ||
            begins_with(line, "\\begin") || begins_with(line, "\\end");
 }
 
 bool handle_math_line(JobState& job, std::string_view line,
                       std::string_view as_written) {
-    if (const std::size_t n = marker_at_start(line, kOpeningMarkers)) {
-        handle_opening_line(job, behind_marker(line, as_written, n));
-        return true;
-    }
-    if (const std::size_t n = marker_at_start(line, kClosingMarkers)) {
-        end_display(job, {});
-        const std::string_view behind = behind_marker(line, as_written, n);
-        ClosingMarkerSearch closing{behind};
-        handle_own_line(job, behind, 0, closing);
-        return true;
+    // Every display marker starts with a backslash; most lines do not.
+    if (!line.empty() && line.front() == '\\') {
+        if (const std::size_t n = marker_at_start(line, kOpeningMarkers)) {
+            handle_opening_line(job, behind_marker(line, as_written, n));
+            return true;
+        }
+        if (const std::size_t n = marker_at_start(line, kClosingMarkers)) {
+            end_display(job, {});
+            const std::string_view behind = behind_marker(line, as_written, n);
+            ClosingMarkerSearch closing{behind};
+            handle_own_line(job, behind, 0, closing);
+            return true;
+        }
     }
     if (job.body.in_display_math) {
         handle_formula_line(job, line);

@@ -30,7 +30,9 @@ std::size_t leading_blank_count(std::string_view text) {
     return n;
 }
 
-void trim_leading_blanks(std::string& text) { text.erase(0, leading_blank_count(text)); }
+void trim_leading_blanks(std::string& text) {
+    if (const std::size_t n = leading_blank_count(text)) text.erase(0, n);
+}
 
 std::string strip_extension(std::string_view path) {
     const std::size_t dot = path.rfind('.');
