@@ -3,19 +3,37 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 
 namespace kelvarin {
 
 namespace {
 
-constexpr std::size_t kFirstCapacity = 1 << 12;
+// Large enough that an ordinary line and its CR LF go out in one write call.
+constexpr std::size_t kBufferLimit = 1 << 16;
 
 void note_failure(LineOutput& out) {
     if (!out.failed) {
         out.failed = true;
         out.error_number = errno;
+    }
+}
+
+// Writes `size` bytes at `p` whole, as far as the file takes them.
+void write_all(LineOutput& out, const char* p, std::size_t size) {
+    // After a failure the rest of the file is lost anyway; trying again on
+    // every line would only cost a failing system call per line.
+    if (out.fd == -1 || out.failed) return;
+    while (size > 0) {
+        const ssize_t n = ::write(out.fd, p, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;  // no progress: the line cannot be written
+            note_failure(out);
+            return;
+        }
+        p += n;
+        size -= static_cast<std::size_t>(n);
     }
 }
 
@@ -28,36 +46,35 @@ bool open_output(LineOutput& out, const std::string& path) {
     return out.fd != -1;
 }
 
-void make_room(LineOutput& out, std::size_t more) {
-    const std::size_t capacity =
-        std::max({kFirstCapacity, out.capacity * 2, out.size + more});
-    std::unique_ptr<char[]> bigger(new char[capacity]);
-    if (out.size > 0) std::memcpy(bigger.get(), out.buffer.get(), out.size);
-    out.buffer = std::move(bigger);
-    out.capacity = capacity;
+void add_large_piece(LineOutput& out, std::string_view piece) {
+    if (out.size + piece.size() <= kBufferLimit) {
+        // Room for an ordinary line: the buffer grows, once, to its limit.
+        std::unique_ptr<char[]> bigger(new char[kBufferLimit]);
+        if (out.size > 0) std::memcpy(bigger.get(), out.buffer.get(), out.size);
+        out.buffer = std::move(bigger);
+        out.capacity = kBufferLimit;
+        std::memcpy(out.buffer.get() + out.size, piece.data(), piece.size());
+        out.size += piece.size();
+        return;
+    }
+    // A line beyond the limit: what is put together so far goes out, and so
+    // does a piece too big to buffer; the line goes on behind them.
+    write_all(out, out.buffer.get(), out.size);
+    out.size = 0;
+    if (piece.size() > out.capacity) {
+        write_all(out, piece.data(), piece.size());
+        return;
+    }
+    std::memcpy(out.buffer.get(), piece.data(), piece.size());
+    out.size = piece.size();
 }
 
 void finish_line(LineOutput& out) {
-    // After a failure the rest of the file is lost anyway; trying again on
-    // every line would only cost a failing system call per line.
-    if (out.fd == -1 || out.failed) return;
     // The line is handed to the system whole: one write call per line, as a
     // flushed stream would make, without the stream's own copying and
     // locking for each piece.
     add_to_line(out, "\r\n");
-    const char* p = out.buffer.get();
-    std::size_t left = out.size;
-    while (left > 0) {
-        const ssize_t n = ::write(out.fd, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = EIO;  // no progress: the line cannot be written
-            note_failure(out);
-            return;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
+    write_all(out, out.buffer.get(), out.size);
 }
 
 void write_line(LineOutput& out,

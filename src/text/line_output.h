@@ -26,12 +26,16 @@ bool open_output(LineOutput& out, const std::string& path);
 
 // A line put together piece by piece, in place: start_line, then add_to_line
 // for each piece, then finish_line, which adds CR LF and writes the line in
-// one write call.
+// one write call. A line longer than the buffer's limit goes out in several
+// writes, its CR LF with the last, so that a huge line is never held twice.
 inline void start_line(LineOutput& out) { out.size = 0; }
-void make_room(LineOutput& out, std::size_t more);
+void add_large_piece(LineOutput& out, std::string_view piece);
 inline void add_to_line(LineOutput& out, std::string_view piece) {
     if (piece.empty()) return;
-    if (out.capacity - out.size < piece.size()) make_room(out, piece.size());
+    if (out.capacity - out.size < piece.size()) {
+        add_large_piece(out, piece);
+        return;
+    }
     std::memcpy(out.buffer.get() + out.size, piece.data(), piece.size());
     out.size += piece.size();
 }
