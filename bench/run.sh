@@ -3,6 +3,8 @@
 # inputs, and checks that the time grows linearly with the input and with the
 # number of formulas.  Usage: bench/run.sh [runs]   (default 5 runs each;
 # the median is reported).  Needs about 2 GB of free space in $TMPDIR.
+# KELVARIN=/path/to/kelvarin times that binary instead of the one built here,
+# against the same floor: an earlier build, for a before-and-after table.
 #
 # The runs alternate: each round times kelvarin, then the floor over the
 # input, then the floor over the equation document, so that a change in the
@@ -13,7 +15,7 @@ runs=${1:-5}
 
 cmake -S "$root" -B "$root/build-release" -DCMAKE_BUILD_TYPE=Release -DKELVARIN_TESTS=OFF >/dev/null
 cmake --build "$root/build-release" -j2 >/dev/null
-kelvarin=$root/build-release/kelvarin
+kelvarin=${KELVARIN:-$root/build-release/kelvarin}
 floor=$root/build-release/bench/kelvarin_floor
 make_input=$root/build-release/bench/kelvarin_make_input
 
