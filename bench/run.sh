@@ -45,23 +45,35 @@ peak_rss() {
 mbps() { awk -v b="$1" -v t="$2" 'BEGIN {printf "%.1f", b/1048576/t}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a/b}'; }
 
+# Median of the ratios a/b of paired counts: "a1 a2 ..." "b1 b2 ...".
+paired_ratio() {
+  paste -d ' ' <(printf '%s\n' $1) <(printf '%s\n' $2) |
+    awk '{print $1 / $2}' | sort -g | awk '{a[NR]=$1} END {printf "%.2f", a[int((NR+1)/2)]}'
+}
+
 # Times kelvarin, the floor over the input and the floor over the equation
-# document on "$1", in alternating rounds; sets tk, tf and tq (medians, s).
+# document on "$1", in alternating rounds; sets tk, tf and tq (medians, s),
+# and rf and rb, the medians of the rounds' ratios of kelvarin to the floor
+# and to the floor for both outputs: a round's three runs share the load the
+# machine had at the time, so its ratios are steadier than ratios of medians.
 time_family() {
   local f=$1 eq=${1%.tex}.eq.tex
   "$kelvarin" "$f" >/dev/null
   # The floor reads a copy: kelvarin writes the equation document anew in
   # every round.
   cp "$eq" floor_eq.tex
-  local ks=() fs=() qs=()
+  local ks=() fs=() qs=() bs=()
   for ((i = 0; i < runs; i++)); do
     ks+=("$(time_once "$kelvarin" "$f")")
     fs+=("$(time_once "$floor" "$f")")
     qs+=("$(time_once "$floor" floor_eq.tex)")
+    bs+=("$((fs[i] + qs[i]))")
   done
   tk=$(median "${ks[@]}")
   tf=$(median "${fs[@]}")
   tq=$(median "${qs[@]}")
+  rf=$(paired_ratio "${ks[*]}" "${fs[*]}")
+  rb=$(paired_ratio "${ks[*]}" "${bs[*]}")
 }
 
 echo "kelvarin benchmark, $(date -u +%Y-%m-%d), $(nproc) cores, median of $runs alternating runs"
@@ -93,7 +105,7 @@ for row in "mixed 1" "mixed 10" "mixed 100" "plain 100" "dense 10" "dense 100" "
       pandoc_rate="failed"
     fi
   fi
-  echo "| $kind | $size | $(mbps "$bytes" "$tk") | $(mbps "$bytes" "$tf") | $(ratio "$tk" "$tf") | $(mbps "$bytes" "$both") | $(ratio "$tk" "$both") | $(peak_rss "$kelvarin" "$f") | $(peak_rss "$floor" "$f") | $pandoc_rate |"
+  echo "| $kind | $size | $(mbps "$bytes" "$tk") | $(mbps "$bytes" "$tf") | $rf | $(mbps "$bytes" "$both") | $rb | $(peak_rss "$kelvarin" "$f") | $(peak_rss "$floor" "$f") | $pandoc_rate |"
   [ "$f" = mixed100.tex ] || rm -f "${f%.tex}".* "$f".*
   rm -f floor_eq.tex*
 done
@@ -108,59 +120,44 @@ for ((i = 0; i < runs; i++)); do
   ds+=("$(time_once "$kelvarin" mixed100.tex)")
   rs+=("$(time_once "$kelvarin" --rich mixed100.tex)")
 done
-td=$(median "${ds[@]}")
-tr=$(median "${rs[@]}")
-echo "| default | $td | 1.00 | $(peak_rss "$kelvarin" mixed100.tex) |"
-echo "| --rich | $tr | $(ratio "$tr" "$td") | $(peak_rss "$kelvarin" --rich mixed100.tex) |"
+echo "| default | $(median "${ds[@]}") | 1.00 | $(peak_rss "$kelvarin" mixed100.tex) |"
+echo "| --rich | $(median "${rs[@]}") | $(paired_ratio "${rs[*]}" "${ds[*]}") | $(peak_rss "$kelvarin" --rich mixed100.tex) |"
 rm -f mixed100.*
 
-echo
-echo "Scaling with the input (mixed):"
-echo
-echo "| input | time s | time / time(1x) |"
-echo "|---|---|---|"
-base=""
-for k in 1 2 4 8; do
-  f=scale$k.tex
-  "$make_input" mixed $((k * 8 * 1048576)) > "$f"
-  ts=()
-  for ((i = 0; i < runs; i++)); do ts+=("$(time_once "$kelvarin" "$f")"); done
-  t=$(median "${ts[@]}")
-  [ -z "$base" ] && base=$t
-  echo "| ${k}x ($((k * 8)) MiB) | $t | $(ratio "$t" "$base") |"
-  rm -f "$f" "${f%.tex}".*
-done
-
-echo
-echo "Scaling with the input (dense):"
-echo
-echo "| input | time s | time / time(1x) | equation document pages |"
-echo "|---|---|---|---|"
-base=""
-for k in 1 2 4 8; do
-  f=dscale$k.tex
-  "$make_input" dense $((k * 8 * 1048576)) > "$f"
-  ts=()
-  for ((i = 0; i < runs; i++)); do ts+=("$(time_once "$kelvarin" "$f")"); done
-  t=$(median "${ts[@]}")
-  [ -z "$base" ] && base=$t
-  echo "| ${k}x ($((k * 8)) MiB) | $t | $(ratio "$t" "$base") | $(grep -c '^% .* (row : ' "${f%.tex}.eq.tex") |"
-  rm -f "$f" "${f%.tex}".*
-done
+# The time at 8, 16, 32 and 64 MiB of one family, and against the floor for
+# both outputs at each size: the system's own cost per written line is not
+# quite constant as the files grow, and the floor shows how much of the
+# growth is that.
+scaling() {
+  local kind=$1 base=""
+  echo
+  echo "Scaling with the input ($kind):"
+  echo
+  echo "| input | time s | time / time(1x) | kelvarin / floor for both outputs | equation document pages |"
+  echo "|---|---|---|---|---|"
+  for k in 1 2 4 8; do
+    local f=scale$k.tex
+    "$make_input" "$kind" $((k * 8 * 1048576)) > "$f"
+    time_family "$f"
+    [ -z "$base" ] && base=$tk
+    echo "| ${k}x ($((k * 8)) MiB) | $tk | $(ratio "$tk" "$base") | $rb | $(grep -c '^% .* (row : ' "${f%.tex}.eq.tex") |"
+    rm -f "$f" "${f%.tex}".* "$f".* floor_eq.tex*
+  done
+}
+scaling mixed
+scaling dense
 
 echo
 echo "Scaling with the number of distinct formulas:"
 echo
-echo "| formulas | time s | time / time(25k) | equation document lines |"
-echo "|---|---|---|---|"
+echo "| formulas | time s | time / time(25k) | kelvarin / floor for both outputs | equation document lines |"
+echo "|---|---|---|---|---|"
 base=""
 for n in 25000 50000 100000 200000; do
   f=formulas$n.tex
   "$make_input" formulas "$n" > "$f"
-  ts=()
-  for ((i = 0; i < runs; i++)); do ts+=("$(time_once "$kelvarin" "$f")"); done
-  t=$(median "${ts[@]}")
-  [ -z "$base" ] && base=$t
-  echo "| $n | $t | $(ratio "$t" "$base") | $(wc -l < "${f%.tex}.eq.tex") |"
-  rm -f "$f" "${f%.tex}".*
+  time_family "$f"
+  [ -z "$base" ] && base=$tk
+  echo "| $n | $tk | $(ratio "$tk" "$base") | $rb | $(wc -l < "${f%.tex}.eq.tex") |"
+  rm -f "$f" "${f%.tex}".* "$f".* floor_eq.tex*
 done
