@@ -3,6 +3,10 @@
 //   make_input mixed BYTES     a paper-like mix of every construct
 //   make_input plain BYTES     the same mix without any formula
 //   make_input formulas N      N distinct inline formulas, four to a line
+//   make_input dense BYTES     formula-dense mathematical writing: most lines
+//                              hold inline formulas, a few hundred of them
+//                              recur with Zipf-like frequencies, and a long
+//                              tail of formulas is met only once or twice
 //
 // The mix follows the proportions of real papers: mostly prose, a heading
 // every few dozen lines, lists, now and then a figure, a code block or a
@@ -14,6 +18,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -137,11 +142,97 @@ std::string distinct_formulas(std::uint64_t n) {
     return out + "\\end{document}\n";
 }
 
+// The few hundred formulas a mathematical text keeps coming back to, made
+// from templates so that many share long prefixes ("\\frac{\\partial u_{3}"
+// ...), as the formulas of one paper do.
+std::vector<std::string> recurring_formulas() {
+    const char* const letters[] = {"x", "y", "u", "v", "f", "g", "\\lambda", "\\mu", "\\phi", "\\xi"};
+    std::vector<std::string> pool;
+    for (int i = 0; i < 40; ++i) {
+        const std::string a = letters[i % 10];
+        const std::string k = std::to_string(i);
+        if (i < 10) pool.push_back(a);
+        pool.push_back(a + "_{" + k + "}");
+        pool.push_back(a + "^{" + std::to_string(i / 10 + 2) + "}");
+        pool.push_back("\\frac{\\partial " + a + "_{" + k + "}}{\\partial t}");
+        pool.push_back("\\frac{\\partial " + a + "_{" + k + "}}{\\partial x}");
+        pool.push_back("\\sum_{k=1}^{n} " + a + "_{k}^{" + k + "}");
+        pool.push_back("\\int_{0}^{1} " + a + "(t)\\,dt + " + k);
+        pool.push_back("\\|" + a + "_{" + k + "}\\|_{L^2(\\Omega)}");
+        pool.push_back("\\mathcal{O}(h^{" + k + "})");
+        pool.push_back(a + " \\in \\mathbb{R}^{" + k + "}");
+    }
+    return pool;
+}
+
+// Picks a rank of the recurring pool with probability proportional to
+// 1 / (rank + 1), as word and formula frequencies roughly go. Uses only the
+// generator's raw output, so that every library gives the same input.
+std::size_t zipf_rank(const std::vector<double>& cumulative) {
+    const double u = static_cast<double>(rng() >> 11) * 0x1.0p-53 * cumulative.back();
+    std::size_t lo = 0, hi = cumulative.size() - 1;
+    while (lo < hi) {
+        const std::size_t mid = (lo + hi) / 2;
+        if (cumulative[mid] <= u)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo;
+}
+
+std::string dense(std::size_t target) {
+    const std::vector<std::string> pool = recurring_formulas();
+    std::vector<double> cumulative;
+    double sum = 0;
+    for (std::size_t r = 0; r < pool.size(); ++r) cumulative.push_back(sum += 1.0 / static_cast<double>(r + 1));
+    std::vector<std::string> tail;  // formulas met once, some of them again later
+    std::uint64_t fresh = 0, section = 0;
+    auto formula = [&]() -> std::string {
+        const std::size_t roll = pick(100);
+        if (roll < 88) return pool[zipf_rank(cumulative)];
+        if (roll < 91 && !tail.empty()) return tail[pick(tail.size())];
+        ++fresh;
+        std::string f = "\\frac{\\partial u_{" + std::to_string(fresh % 97) + "}}{\\partial x} + c_{" +
+                        std::to_string(fresh) + "}";
+        if (tail.size() < 4096)
+            tail.push_back(f);
+        else
+            tail[pick(tail.size())] = f;
+        return f;
+    };
+    std::string out;
+    out.reserve(target + 4096);
+    emit(out, "\\documentclass[a4paper,11pt]{article}");
+    emit(out, "\\usepackage{amsmath,amssymb}");
+    emit(out, "\\begin{document}");
+    while (out.size() < target) {
+        emit(out, "\\section{" + prose_words(3) + " " + std::to_string(++section) + "}");
+        for (std::size_t p = 0, paragraphs = 3 + pick(4); p < paragraphs; ++p) {
+            for (std::size_t l = 0, lines = 4 + pick(8); l < lines; ++l) {
+                std::string s = prose_words(3 + pick(6));
+                // Most lines hold formulas, often several.
+                for (std::size_t k = 0, n = pick(10) < 8 ? 1 + pick(4) : 0; k < n; ++k)
+                    s += " $" + formula() + "$ " + prose_words(1 + pick(5));
+                emit(out, s + (pick(2) ? "." : ","));
+            }
+            emit(out, "");
+            if (pick(4) == 0) {
+                emit(out, "\\begin{equation}");
+                emit(out, "  " + formula() + " = " + formula());
+                emit(out, "\\end{equation}");
+            }
+        }
+    }
+    emit(out, "\\end{document}");
+    return out;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 3) {
-        std::fputs("usage: make_input mixed|plain BYTES | make_input formulas N\n", stderr);
+        std::fputs("usage: make_input mixed|plain|dense BYTES | make_input formulas N\n", stderr);
         return 2;
     }
     const std::uint64_t amount = std::strtoull(argv[2], nullptr, 10);
@@ -150,6 +241,8 @@ int main(int argc, char** argv) {
         out = mixed(amount, true);
     else if (std::strcmp(argv[1], "plain") == 0)
         out = mixed(amount, false);
+    else if (std::strcmp(argv[1], "dense") == 0)
+        out = dense(amount);
     else if (std::strcmp(argv[1], "formulas") == 0)
         out = distinct_formulas(amount);
     else {

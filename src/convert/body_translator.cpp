@@ -1,6 +1,7 @@
 #include "convert/body_translator.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "convert/job_state.h"
 #include "convert/math_capture.h"
@@ -31,7 +32,71 @@ void rewrite_item(std::string& line, char marker) {
     line.insert(line.begin(), marker);
 }
 
+// Whether `rest` starts with `literal`; the length is known when compiling,
+// so the comparison is made in place, without a call.
+template <std::size_t N>
+bool starts_with(std::string_view rest, const char (&literal)[N]) {
+    return rest.size() >= N - 1 && std::memcmp(rest.data(), literal, N - 1) == 0;
+}
+
 }  // namespace
+
+LineMentions scan_mentions(std::string_view line) {
+    LineMentions m;
+    const char* p = line.data();
+    const char* const end = p + line.size();
+    while (p != end) {
+        p = static_cast<const char*>(std::memchr(p, '\\', static_cast<std::size_t>(end - p)));
+        if (p == nullptr) break;
+        ++p;  // behind the backslash
+        const std::string_view rest(p, static_cast<std::size_t>(end - p));
+        if (rest.empty()) break;
+        switch (rest.front()) {
+        case '\\':
+        case '{':
+        case '}':
+            m.escape = true;
+            break;
+        case 'b':
+            if (starts_with(rest, "begin{document}"))
+                m.begin_document = true;
+            else if (starts_with(rest, "begin{figure}"))
+                m.begin_figure = true;
+            else if (starts_with(rest, "bib"))
+                m.bib = true;
+            break;
+        case 'e':
+            if (starts_with(rest, "end{document}"))
+                m.end_document = true;
+            else if (starts_with(rest, "end{figure}"))
+                m.end_figure = true;
+            break;
+        case 's':
+            if (starts_with(rest, "section{"))
+                m.section = true;
+            else if (starts_with(rest, "subsection{"))
+                m.subsection = true;
+            else if (starts_with(rest, "subsubsection{"))
+                m.subsubsection = true;
+            break;
+        case 'p':
+            if (starts_with(rest, "paragraph{")) m.paragraph = true;
+            break;
+        case 'i':
+            if (starts_with(rest, "item"))
+                m.item = true;
+            else if (starts_with(rest, "includegraphics"))
+                m.includegraphics = true;
+            break;
+        case 'c':
+            if (starts_with(rest, "caption{")) m.caption = true;
+            break;
+        default:
+            break;
+        }
+    }
+    return m;
+}
 
 void replace_escapes(std::string& line) {
     replace_first(line, "\\\\", "~");
@@ -39,19 +104,20 @@ void replace_escapes(std::string& line) {
     replace_first(line, "\\}", "}");
 }
 
-void translate_body_line(JobState& job, std::string& line) {
+void translate_body_line(JobState& job, std::string& line, LineMentions m) {
     BodyState& mode = job.body;
 
-    // Leading blanks, except where layout matters.
+    // Leading blanks, except where layout matters. No construct looked for
+    // starts with a blank, so what the line mentions stays as it was.
     if (!mode.in_verbatim && !mode.in_quote) trim_leading_blanks(line);
 
     // Headings: the first brace group of the line; the rest is dropped.
     const char* heading = nullptr;
-    if (contains(line, "\\section{"))
+    if (m.section)
         heading = "*";
-    else if (contains(line, "\\subsection{"))
+    else if (m.subsection)
         heading = "**";
-    else if (contains(line, "\\subsubsection{"))
+    else if (m.subsubsection)
         heading = "***";
     if (heading != nullptr) {
         if (first_brace_group(line, job.group) != -1)
@@ -60,11 +126,12 @@ void translate_body_line(JobState& job, std::string& line) {
     }
 
     // Paragraph title; the rest of the line goes on.
-    if (contains(line, "\\paragraph{")) {
+    if (m.paragraph) {
         const std::int64_t close = first_brace_group(line, job.group);
         if (close != -1) {
             write_line(job.wiki, {"-", job.group, "~"});
             line.erase(0, static_cast<std::size_t>(close) + 1);
+            m = scan_mentions(line);
         }
     }
 
@@ -74,10 +141,13 @@ void translate_body_line(JobState& job, std::string& line) {
     const bool keep_as_written =
         !mode.in_display_math && may_begin_display_marker(line);
     if (keep_as_written) job.as_written.assign(line);
-    if (!mode.in_display_math) replace_escapes(line);
+    if (!mode.in_display_math && m.escape) {
+        replace_escapes(line);
+        m = scan_mentions(line);
+    }
 
     // Figures: one image and one caption, written at the figure's end.
-    if (contains(line, "\\begin{figure}")) {
+    if (m.begin_figure) {
         mode.in_figure = true;
         job.graphic.clear();
         job.caption.clear();
@@ -86,13 +156,12 @@ void translate_body_line(JobState& job, std::string& line) {
     if (mode.in_figure) {
         // Any "\includegraphics", with options or not; the name is still the
         // line's first brace group.
-        if (contains(line, "\\includegraphics") &&
-            first_brace_group(line, job.group) != -1)
+        if (m.includegraphics && first_brace_group(line, job.group) != -1)
             job.graphic = job.group;
-        if (contains(line, "\\caption{") && first_brace_group(line, job.group) != -1)
+        if (m.caption && first_brace_group(line, job.group) != -1)
             job.caption = job.group;
     }
-    if (contains(line, "\\end{figure}")) {
+    if (m.end_figure) {
         write_figure_block(job);
         mode.in_figure = false;
         return;
@@ -108,7 +177,10 @@ void translate_body_line(JobState& job, std::string& line) {
         mode.in_enumerate = false;
         return;
     }
-    if (mode.in_enumerate && contains(line, "\\item")) rewrite_item(line, '+');
+    if (mode.in_enumerate && m.item) {
+        rewrite_item(line, '+');
+        m = scan_mentions(line);
+    }
 
     // Bulleted lists.
     if (equals(line, "\\begin{itemize}")) {
@@ -120,7 +192,10 @@ void translate_body_line(JobState& job, std::string& line) {
         write_empty_line(job.wiki);
         return;
     }
-    if (mode.in_itemize && contains(line, "\\item")) rewrite_item(line, '-');
+    if (mode.in_itemize && m.item) {
+        rewrite_item(line, '-');
+        m = scan_mentions(line);
+    }
 
     // Verbatim blocks.
     if (equals(line, "\\begin{verbatim}")) {
@@ -162,7 +237,7 @@ void translate_body_line(JobState& job, std::string& line) {
         return;
 
     // Bibliography commands are dropped; everything else is copied.
-    if (contains(line, "\\bib")) return;
+    if (m.bib) return;
     write_line(job.wiki, line);
 }
 

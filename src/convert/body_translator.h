@@ -4,6 +4,7 @@
 #define KELVARIN_BODY_TRANSLATOR_H
 
 #include <string>
+#include <string_view>
 
 namespace kelvarin {
 
@@ -21,10 +22,32 @@ struct BodyState {
     bool in_display_math = false;  // a display formula is being captured
 };
 
+// Which of the constructs that the reading and the body translator look for
+// a line mentions anywhere in it. All of them begin with a backslash, so one
+// pass from backslash to backslash answers every such test of a line; a
+// flag holds for the line as it was when scanned.
+struct LineMentions {
+    bool begin_document = false;   // "\begin{document}"
+    bool end_document = false;     // "\end{document}"
+    bool section = false;          // "\section{"
+    bool subsection = false;       // "\subsection{"
+    bool subsubsection = false;    // "\subsubsection{"
+    bool paragraph = false;        // "\paragraph{"
+    bool begin_figure = false;     // "\begin{figure}"
+    bool end_figure = false;       // "\end{figure}"
+    bool includegraphics = false;  // "\includegraphics"
+    bool caption = false;          // "\caption{"
+    bool item = false;             // "\item"
+    bool bib = false;              // "\bib"
+    bool escape = false;           // "\\", "\{" or "\}"
+};
+
+LineMentions scan_mentions(std::string_view line);
+
 // Translates one body line. `line` is the line as read, already cut at its
-// first "%" by the job; it is used as the working buffer and holds no meaning
-// for the caller afterwards.
-void translate_body_line(JobState& job, std::string& line);
+// first "%" by the job, and `mentions` what it mentions; it is used as the
+// working buffer and holds no meaning for the caller afterwards.
+void translate_body_line(JobState& job, std::string& line, LineMentions mentions);
 
 // The escape replacements of a body line, each at its first occurrence only:
 // "\\" becomes "~", then "\{" becomes "{", then "\}" becomes "}".

@@ -7,6 +7,7 @@
 #include "convert/directives.h"
 #include "convert/equation_document.h"
 #include "convert/job_state.h"
+#include "convert/math_capture.h"
 #include "convert/rich_body.h"
 #include "text/file_identity.h"
 #include "text/line_input.h"
@@ -52,19 +53,26 @@ void read_source(JobState& job, LineInput& in) {
         job.line_number += 1;
 
         std::string_view line_text = raw_line;
-        const std::size_t percent = raw_line.find('%');
+        const void* const cut = std::memchr(raw_line.data(), '%', raw_line.size());
+        const std::size_t percent =
+            cut == nullptr ? std::string::npos
+                           : static_cast<std::size_t>(static_cast<const char*>(cut) - raw_line.data());
         if (percent != std::string::npos) {
             apply_directive(raw_line, job.settings);
+            settings_may_have_changed(job.reference_parts);
             line_text = line_text.substr(0, percent);
         }
 
+        // One pass finds every construct of the line that is looked for.
+        const LineMentions mentions = scan_mentions(line_text);
+
         // "\begin{document}" is tested first, so a line holding both markers
         // does not end the reading.
-        if (contains(line_text, "\\begin{document}")) {
+        if (mentions.begin_document) {
             job.in_document = true;
             continue;
         }
-        if (contains(line_text, "\\end{document}")) return;
+        if (mentions.end_document) return;
 
         if (!job.in_document) {
             if (job.rich_mode) rich_preamble_line(job, raw_line);
@@ -79,7 +87,7 @@ void read_source(JobState& job, LineInput& in) {
         }
         // The body works on the text before the comment: '\%' cuts too.
         if (percent != std::string::npos) raw_line.resize(percent);
-        translate_body_line(job, raw_line);
+        translate_body_line(job, raw_line, mentions);
     }
 }
 

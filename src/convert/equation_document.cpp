@@ -7,25 +7,37 @@ namespace kelvarin {
 namespace {
 
 // "% paper.eq2.gif - block (row : 12 - 14)" or
-// "% paper.eq1.gif - inline (row : 5, column : 7 - 11)".
-void write_page(LineOutput& out, const EquationRecord& rec,
-                std::string_view equation_prefix,
-                const EquationSettings& settings) {
-    const std::string number = int_to_string(rec.index + 1);
-    const std::string first_row = int_to_string(rec.first_row);
+// "% paper.eq1.gif - inline (row : 5, column : 7 - 11)", put together in
+// place in the output's line.
+void write_page(LineOutput& out, const EquationRegistry& registry,
+                const KeptEquation& rec, std::int64_t number,
+                std::string_view equation_prefix, const EquationSettings& settings) {
+    char digits[24];
+    start_line(out);
+    add_to_line(out, "% ");
+    add_to_line(out, equation_prefix);
+    add_to_line(out, decimal_digits(number, digits));
+    add_to_line(out, ".");
+    add_to_line(out, settings.type);
     if (rec.is_inline) {
-        write_line(out, {"% ", equation_prefix, number, ".", settings.type,
-                         " - inline (row : ", first_row, ", column : ",
-                         int_to_string(rec.first_column), " - ",
-                         int_to_string(rec.last_column), ")"});
+        add_to_line(out, " - inline (row : ");
+        add_to_line(out, decimal_digits(rec.first_row, digits));
+        add_to_line(out, ", column : ");
+        add_to_line(out, decimal_digits(rec.first_column, digits));
+        add_to_line(out, " - ");
+        add_to_line(out, decimal_digits(rec.last_column, digits));
     } else {
-        write_line(out, {"% ", equation_prefix, number, ".", settings.type,
-                         " - block (row : ", first_row, " - ",
-                         int_to_string(rec.last_row), ")"});
+        add_to_line(out, " - block (row : ");
+        add_to_line(out, decimal_digits(rec.first_row, digits));
+        add_to_line(out, " - ");
+        add_to_line(out, decimal_digits(rec.last_row, digits));
     }
+    add_to_line(out, ")");
+    finish_line(out);
     // Inline formulas are set as display math too.
     write_line(out, "\\[");
-    for (const std::string& line : rec.lines) write_line(out, line);
+    for (std::size_t k = 0, n = equation_line_count(rec); k < n; ++k)
+        write_line(out, equation_line(registry, rec, k));
     write_line(out, "\\]");
     write_line(out, "\\newpage");
     write_empty_line(out);
@@ -47,8 +59,9 @@ void write_equation_document(LineOutput& out,
     write_line(out, "\\begin{document}");
     write_empty_line(out);
     // Pages in number order, which is the order formulas were first met.
-    for (const EquationRecord* rec : registry.by_index)
-        write_page(out, *rec, equation_prefix, settings);
+    std::int64_t number = 0;
+    for (const KeptEquation& rec : registry.formulas)
+        write_page(out, registry, rec, ++number, equation_prefix, settings);
     write_line(out, "\\end{document}");
     write_empty_line(out);
     close_output(out);

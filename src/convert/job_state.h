@@ -10,6 +10,7 @@
 #include "convert/body_translator.h"
 #include "convert/directives.h"
 #include "convert/equation_registry.h"
+#include "convert/math_capture.h"
 #include "convert/rich_state.h"
 #include "text/line_output.h"
 
@@ -23,8 +24,7 @@ struct JobState {
     BodyState body;               // modes of the body translator
     std::string graphic;          // image of the current or last figure
     std::string caption;          // caption of the current or last figure
-    std::string formula_text;     // display formula being captured, or the
-                                  // last inline formula taken
+    std::string formula_text;     // display formula being captured
     EquationRecord pending_record;  // filled before each registration
     std::vector<std::string> preamble_lines;  // lines before the body
     std::int64_t line_number = 0;  // lines read so far; the first is 1
@@ -38,10 +38,7 @@ struct JobState {
                                                 // the escape replacements
     std::string own_line;                       // text behind a display marker
     std::string reference;                      // one formula reference
-    std::string stripped;                       // inline rewrite, groups removed
-    std::string rewritten;                      // inline rewrite, references in
-    std::vector<std::int64_t> removal_positions;  // where each group was removed
-    std::vector<std::int64_t> reference_numbers;  // number of each group
+    ReferenceParts reference_parts;             // of the references written
 };
 
 }  // namespace kelvarin

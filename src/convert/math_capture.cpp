@@ -19,6 +19,8 @@ constexpr std::size_t kNone = std::string_view::npos;
 // Length of the marker of `markers` that `text` starts with; 0 for none.
 std::size_t marker_at_start(std::string_view text,
                             const std::array<std::string_view, 3>& markers) {
+    // Every marker starts with a backslash; most lines do not.
+    if (text.empty() || text.front() != '\\') return 0;
     for (std::string_view marker : markers)
         if (begins_with(text, marker)) return marker.size();
     return 0;
@@ -63,6 +65,35 @@ std::string_view trim_blanks_and_tabs(std::string_view text) {
     return trim_trailing_blanks_and_tabs(text);
 }
 
+// The reference parts for the settings and prefix as they stand now.
+const ReferenceParts& current_reference_parts(JobState& job) {
+    ReferenceParts& parts = job.reference_parts;
+    if (parts.made) return parts;
+    parts.made = true;
+    const EquationSettings& now = job.settings;
+    // The parts are cut from whole references, so that they cannot differ
+    // from what equation_reference writes.
+    const auto split = [&](bool is_inline, std::string& head, std::string& tail) {
+        std::string whole;
+        equation_reference(whole, is_inline, 0, job.equation_prefix, now);
+        const std::size_t head_size =
+            (is_inline ? std::string_view("&ref(") : std::string_view("#ref(")).size() +
+            job.equation_prefix.size();
+        head.assign(whole, 0, head_size);
+        tail.assign(whole, head_size + 1, std::string::npos);  // behind the "0"
+    };
+    split(true, parts.inline_head, parts.inline_tail);
+    split(false, parts.block_head, parts.block_tail);
+    return parts;
+}
+
+void append_reference(std::string& out, const ReferenceParts& parts,
+                      bool is_inline, std::int64_t number) {
+    out.append(is_inline ? parts.inline_head : parts.block_head);
+    append_decimal(out, number);
+    out.append(is_inline ? parts.inline_tail : parts.block_tail);
+}
+
 // One line of an open display formula. The key gets the line and the two
 // bytes backslash and "n", never a newline byte.
 void capture_display_line(JobState& job, std::string_view line) {
@@ -97,8 +128,7 @@ void write_display(JobState& job) {
     const std::int64_t number =
         register_equation(job.registry, job.formula_text, job.pending_record);
     job.reference.clear();
-    equation_reference(job.reference, false, number, job.equation_prefix,
-                       job.settings);
+    append_reference(job.reference, current_reference_parts(job), false, number);
     write_line(job.wiki, job.reference);
     write_empty_line(job.wiki);
 }
@@ -132,7 +162,7 @@ void one_line_display(JobState& job, std::string_view text) {
     write_display(job);
 }
 
-void rewrite_inline(JobState& job, std::string_view line);
+void rewrite_inline(JobState& job, std::string_view line, std::size_t first_dollar);
 
 // What stands behind a display marker, from `from` on in `text`, is a line of
 // its own: its leading blanks go, one-line displays and stray closing markers
@@ -168,8 +198,8 @@ void handle_own_line(JobState& job, std::string_view text, std::size_t from,
         }
         job.own_line.assign(rest);
         replace_escapes(job.own_line);
-        if (contains(job.own_line, "$"))
-            rewrite_inline(job, job.own_line);
+        if (const std::size_t dollar = job.own_line.find('$'); dollar != kNone)
+            rewrite_inline(job, job.own_line, dollar);
         else if (!contains(job.own_line, "\\bib"))
             write_line(job.wiki, job.own_line);
         return;
@@ -213,62 +243,40 @@ void handle_formula_line(JobState& job, std::string_view line) {
 }
 
 // Replaces each "$...$" pair of the line by its inline reference. A "$"
-// without a partner and everything behind it stay as they are.
-//
-// First pass: register each pair and remove it, remembering where it went.
-// Second pass: put each pair's reference where the pair was removed. Both
-// passes build fresh strings from left to right, so a line with many pairs
-// costs time linear in its length.
-void rewrite_inline(JobState& job, std::string_view line) {
-    job.formula_text.clear();
-    job.stripped.clear();
-    job.removal_positions.clear();
-    job.reference_numbers.clear();
-
-    std::int64_t removed = 0;
-    std::int64_t next = 0;  // where the next search starts
-    std::int64_t pos = 0;
-    for (;;) {
-        pos = next;
-        const std::int64_t close =
-            extract_group(line, job.formula_text, pos, "$", "$");
-        if (close == -1) break;
-        const std::int64_t open = pos;
-
-        EquationRecord& rec = job.pending_record;
-        rec.index = registry_size(job.registry);
-        rec.is_inline = true;
-        rec.lines.assign(1, job.formula_text);
-        rec.first_row = rec.last_row = job.line_number;
-        rec.line_count = 1;
-        rec.first_column = open;
-        rec.last_column = close;
-        EquationRecord* stored = nullptr;
-        const std::int64_t number =
-            register_equation(job.registry, job.formula_text, rec, &stored);
-
-        const std::int64_t at = open - removed;
-        stored->stripped_offset = at;
-        job.stripped.append(line.substr(static_cast<std::size_t>(next),
-                                        static_cast<std::size_t>(open - next)));
-        job.removal_positions.push_back(at);
-        job.reference_numbers.push_back(number);
-        removed += close - open + 1;
+// without a partner and everything behind it stay as they are. The line is
+// read once, from left to right, and each pair's reference goes where the
+// pair stood, in the page's own line buffer. A formula met before is only
+// looked up: nothing is copied or allocated for it.
+void rewrite_inline(JobState& job, std::string_view line, std::size_t first_dollar) {
+    const ReferenceParts& parts = current_reference_parts(job);
+    LineOutput& out = job.wiki;
+    start_line(out);
+    std::size_t next = 0;  // the first byte not yet placed
+    for (std::size_t open = first_dollar; open != kNone; open = line.find('$', next)) {
+        const std::size_t close = line.find('$', open + 1);
+        if (close == kNone) break;
+        const std::string_view formula = line.substr(open + 1, close - open - 1);
+        EquationLookup where;
+        std::int64_t number = find_equation(job.registry, formula, where);
+        if (number == 0) {
+            // Its one line is its text, so no line is copied here.
+            EquationRecord rec;
+            rec.is_inline = true;
+            rec.line_count = 1;
+            rec.first_row = rec.last_row = job.line_number;
+            rec.first_column = static_cast<std::int64_t>(open);
+            rec.last_column = static_cast<std::int64_t>(close);
+            number = add_equation(job.registry, where, formula, rec);
+        }
+        char digits[24];
+        add_to_line(out, line.substr(next, open - next));
+        add_to_line(out, parts.inline_head);
+        add_to_line(out, decimal_digits(number, digits));
+        add_to_line(out, parts.inline_tail);
         next = close + 1;
     }
-    job.stripped.append(line.substr(static_cast<std::size_t>(next)));
-
-    job.rewritten.clear();
-    std::size_t copied = 0;  // bytes of the stripped line already placed
-    for (std::size_t k = 0; k < job.removal_positions.size(); ++k) {
-        const std::size_t at = static_cast<std::size_t>(job.removal_positions[k]);
-        job.rewritten.append(job.stripped, copied, at - copied);
-        copied = at;
-        equation_reference(job.rewritten, true, job.reference_numbers[k],
-                           job.equation_prefix, job.settings);
-    }
-    job.rewritten.append(job.stripped, copied, std::string::npos);
-    write_line(job.wiki, job.rewritten);
+    add_to_line(out, line.substr(next));
+    finish_line(out);
 }
 
 }  // namespace
@@ -278,7 +286,7 @@ void equation_reference(std::string& out, bool is_inline, std::int64_t number,
                         const EquationSettings& settings) {
     out.append(is_inline ? "&ref(" : "#ref(");
     out.append(equation_prefix);
-    out.append(int_to_string(number));
+    append_decimal(out, number);
     out.append(".");
     out.append(settings.type);
     out.append(",");
@@ -293,29 +301,33 @@ void equation_reference(std::string& out, bool is_inline, std::int64_t number,
 }
 
 bool may_begin_display_marker(std::string_view line) {
+    if (line.empty() || line.front() != '\\') return false;  // the usual case
     return begins_with(line, "\\[") || begins_with(line, "\\]") ||
            begins_with(line, "\\begin") || begins_with(line, "\\end");
 }
 
 bool handle_math_line(JobState& job, std::string_view line,
                       std::string_view as_written) {
-    if (const std::size_t n = marker_at_start(line, kOpeningMarkers)) {
-        handle_opening_line(job, behind_marker(line, as_written, n));
-        return true;
-    }
-    if (const std::size_t n = marker_at_start(line, kClosingMarkers)) {
-        end_display(job, {});
-        const std::string_view behind = behind_marker(line, as_written, n);
-        ClosingMarkerSearch closing{behind};
-        handle_own_line(job, behind, 0, closing);
-        return true;
+    // Every display marker starts with a backslash; most lines do not.
+    if (!line.empty() && line.front() == '\\') {
+        if (const std::size_t n = marker_at_start(line, kOpeningMarkers)) {
+            handle_opening_line(job, behind_marker(line, as_written, n));
+            return true;
+        }
+        if (const std::size_t n = marker_at_start(line, kClosingMarkers)) {
+            end_display(job, {});
+            const std::string_view behind = behind_marker(line, as_written, n);
+            ClosingMarkerSearch closing{behind};
+            handle_own_line(job, behind, 0, closing);
+            return true;
+        }
     }
     if (job.body.in_display_math) {
         handle_formula_line(job, line);
         return true;
     }
-    if (contains(line, "$")) {
-        rewrite_inline(job, line);
+    if (const std::size_t dollar = line.find('$'); dollar != kNone) {
+        rewrite_inline(job, line, dollar);
         return true;
     }
     return false;

@@ -26,6 +26,18 @@ bool handle_math_line(JobState& job, std::string_view line,
 // marker once they are made; only such lines need to be kept as written.
 bool may_begin_display_marker(std::string_view line);
 
+// The parts of a formula reference around its number: a reference is its
+// head, the number's digits and its tail. They depend on the settings and
+// the job's prefix only, so they are made once and again only after a line
+// that may have held a directive.
+struct ReferenceParts {
+    bool made = false;  // false: to be made before the next reference
+    std::string inline_head, inline_tail, block_head, block_tail;
+};
+
+// To be called whenever the settings may have changed.
+inline void settings_may_have_changed(ReferenceParts& parts) { parts.made = false; }
+
 // Appends to `out` the reference to formula `number`:
 // "#ref(" or "&ref(", image name, "," parameter, "," scale,
 // ["," title], ")" or ");".

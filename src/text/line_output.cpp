@@ -1,5 +1,8 @@
 #include "text/line_output.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 
 namespace kelvarin {
@@ -7,7 +10,7 @@ namespace kelvarin {
 namespace {
 
 // Large enough that an ordinary line and its CR LF go out in one write call.
-constexpr std::size_t kOutputBufferSize = 1 << 16;
+constexpr std::size_t kBufferLimit = 1 << 16;
 
 void note_failure(LineOutput& out) {
     if (!out.failed) {
@@ -16,38 +19,76 @@ void note_failure(LineOutput& out) {
     }
 }
 
+// Writes `size` bytes at `p` whole, as far as the file takes them.
+void write_all(LineOutput& out, const char* p, std::size_t size) {
+    // After a failure the rest of the file is lost anyway; trying again on
+    // every line would only cost a failing system call per line.
+    if (out.fd == -1 || out.failed) return;
+    while (size > 0) {
+        const ssize_t n = ::write(out.fd, p, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;  // no progress: the line cannot be written
+            note_failure(out);
+            return;
+        }
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+}
+
 }  // namespace
 
 bool open_output(LineOutput& out, const std::string& path) {
     out.failed = false;
     out.error_number = 0;
-    out.file = std::fopen(path.c_str(), "wb");
-    if (out.file == nullptr) return false;
-    std::setvbuf(out.file, nullptr, _IOFBF, kOutputBufferSize);
-    return true;
+    out.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    return out.fd != -1;
+}
+
+void add_large_piece(LineOutput& out, std::string_view piece) {
+    if (out.size + piece.size() <= kBufferLimit) {
+        // Room for an ordinary line: the buffer grows, once, to its limit.
+        std::unique_ptr<char[]> bigger(new char[kBufferLimit]);
+        if (out.size > 0) std::memcpy(bigger.get(), out.buffer.get(), out.size);
+        out.buffer = std::move(bigger);
+        out.capacity = kBufferLimit;
+        std::memcpy(out.buffer.get() + out.size, piece.data(), piece.size());
+        out.size += piece.size();
+        return;
+    }
+    // A line beyond the limit: what is put together so far goes out, and so
+    // does a piece too big to buffer; the line goes on behind them.
+    write_all(out, out.buffer.get(), out.size);
+    out.size = 0;
+    if (piece.size() > out.capacity) {
+        write_all(out, piece.data(), piece.size());
+        return;
+    }
+    std::memcpy(out.buffer.get(), piece.data(), piece.size());
+    out.size = piece.size();
+}
+
+void finish_line(LineOutput& out) {
+    // The line is handed to the system whole: one write call per line, as a
+    // flushed stream would make, without the stream's own copying and
+    // locking for each piece.
+    add_to_line(out, "\r\n");
+    write_all(out, out.buffer.get(), out.size);
 }
 
 void write_line(LineOutput& out,
                 std::initializer_list<std::string_view> pieces) {
-    // After a failure the rest of the file is lost anyway; trying again on
-    // every line would only cost a failing system call per line.
-    if (out.file == nullptr || out.failed) return;
-    for (std::string_view piece : pieces) {
-        if (!piece.empty() &&
-            std::fwrite(piece.data(), 1, piece.size(), out.file) != piece.size()) {
-            note_failure(out);
-            return;
-        }
-    }
-    if (std::fwrite("\r\n", 1, 2, out.file) != 2 || std::fflush(out.file) != 0)
-        note_failure(out);
+    start_line(out);
+    for (std::string_view piece : pieces) add_to_line(out, piece);
+    finish_line(out);
 }
 
 bool close_output(LineOutput& out) {
-    if (out.file == nullptr) return !out.failed;
+    if (out.fd == -1) return !out.failed;
     errno = 0;
-    if (std::fclose(out.file) != 0) note_failure(out);
-    out.file = nullptr;
+    if (::close(out.fd) != 0) note_failure(out);
+    out.fd = -1;
     return !out.failed;
 }
 

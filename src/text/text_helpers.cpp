@@ -30,7 +30,9 @@ std::size_t leading_blank_count(std::string_view text) {
     return n;
 }
 
-void trim_leading_blanks(std::string& text) { text.erase(0, leading_blank_count(text)); }
+void trim_leading_blanks(std::string& text) {
+    if (const std::size_t n = leading_blank_count(text)) text.erase(0, n);
+}
 
 std::string strip_extension(std::string_view path) {
     const std::size_t dot = path.rfind('.');
@@ -45,20 +47,44 @@ std::string base_name(std::string_view path) {
     return std::string(path.substr(sep + 1));
 }
 
-std::string int_to_string(std::int64_t value) {
+std::string_view decimal_digits(std::int64_t value, char (&buffer)[24]) {
+    // Two digits at a time, from a table of the hundred pairs.
+    static constexpr char kPairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
     // Work on the unsigned magnitude so that the smallest value keeps all
     // its digits.
     std::uint64_t magnitude = value < 0
         ? 0 - static_cast<std::uint64_t>(value)
         : static_cast<std::uint64_t>(value);
-    char digits[24];
-    std::size_t n = sizeof digits;
-    do {
-        digits[--n] = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
-    if (value < 0) digits[--n] = '-';
-    return std::string(digits + n, sizeof digits - n);
+    std::size_t n = sizeof buffer;
+    while (magnitude >= 100) {
+        const std::size_t pair = static_cast<std::size_t>(magnitude % 100) * 2;
+        magnitude /= 100;
+        buffer[--n] = kPairs[pair + 1];
+        buffer[--n] = kPairs[pair];
+    }
+    if (magnitude >= 10) {
+        const std::size_t pair = static_cast<std::size_t>(magnitude) * 2;
+        buffer[--n] = kPairs[pair + 1];
+        buffer[--n] = kPairs[pair];
+    } else {
+        buffer[--n] = static_cast<char>('0' + magnitude);
+    }
+    if (value < 0) buffer[--n] = '-';
+    return {buffer + n, sizeof buffer - n};
+}
+
+void append_decimal(std::string& out, std::int64_t value) {
+    char buffer[24];
+    out.append(decimal_digits(value, buffer));
+}
+
+std::string int_to_string(std::int64_t value) {
+    std::string s;
+    append_decimal(s, value);
+    return s;
 }
 
 void replace_first(std::string& text, std::string_view from,

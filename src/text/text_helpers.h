@@ -44,6 +44,10 @@ std::string base_name(std::string_view path);
 
 // Plain decimal, "-" for negatives, independent of the locale.
 std::string int_to_string(std::int64_t value);
+// The same digits appended to `out`, or written at the end of `buffer` and
+// returned as a view of it.
+void append_decimal(std::string& out, std::int64_t value);
+std::string_view decimal_digits(std::int64_t value, char (&buffer)[24]);
 
 // The three kinds of line test. All are byte-wise and case-sensitive.
 inline bool contains(std::string_view line, std::string_view what) {
