@@ -1,6 +1,7 @@
 #include "convert/rich_body.h"
 
 #include <algorithm>
+#include <array>
 
 #include "convert/job_state.h"
 #include "convert/rich_internal.h"
@@ -71,10 +72,27 @@ void code_line(JobState& job, RichState& r, const std::string& raw_line) {
     if (!is_blank(rest)) rich_body_line(job, rest);
 }
 
+// The first pass learns labels, headings and numbers, all of which come from
+// commands, groups and formulas. A line with no backslash, brace, dollar or
+// percent, met while nothing is open that takes or joins whole lines,
+// teaches it nothing and is passed over.
+bool nothing_to_learn(const RichState& r, std::string_view line) {
+    static const std::array<bool, 256> kTelling = [] {
+        std::array<bool, 256> telling{};
+        for (unsigned char c : std::string_view("\\{}$%&")) telling[c] = true;
+        return telling;
+    }();
+    if (!r.pending.empty() || r.display.open || !r.code_end.empty() || r.in_comment || r.tabular.depth > 0)
+        return false;
+    return std::none_of(line.begin(), line.end(),
+                        [](char c) { return kTelling[static_cast<unsigned char>(c)]; });
+}
+
 }  // namespace
 
 void rich_body_line(JobState& job, std::string& raw_line) {
     RichState& r = job.rich;
+    if (r.collecting && nothing_to_learn(r, raw_line)) return;
     if (!r.code_end.empty()) {
         code_line(job, r, raw_line);
         return;
