@@ -73,9 +73,9 @@ void code_line(JobState& job, RichState& r, const std::string& raw_line) {
 }
 
 // The first pass learns labels, headings and numbers, all of which come from
-// commands, groups and formulas. A line with no backslash, brace, dollar or
-// percent, met while nothing is open that takes or joins whole lines,
-// teaches it nothing and is passed over.
+// commands, groups, formulas and tables. A line with no backslash, brace,
+// dollar, percent or ampersand, met while nothing is open that takes or
+// joins whole lines, teaches it nothing and is passed over.
 bool nothing_to_learn(const RichState& r, std::string_view line) {
     static const std::array<bool, 256> kTelling = [] {
         std::array<bool, 256> telling{};
