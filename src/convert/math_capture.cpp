@@ -53,18 +53,6 @@ MarkerPosition find_closing_marker(ClosingMarkerSearch& search, std::size_t from
     return earliest;
 }
 
-bool is_blank_or_tab(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view trim_trailing_blanks_and_tabs(std::string_view text) {
-    while (!text.empty() && is_blank_or_tab(text.back())) text.remove_suffix(1);
-    return text;
-}
-
-std::string_view trim_blanks_and_tabs(std::string_view text) {
-    while (!text.empty() && is_blank_or_tab(text.front())) text.remove_prefix(1);
-    return trim_trailing_blanks_and_tabs(text);
-}
-
 // The reference parts for the settings and prefix as they stand now.
 const ReferenceParts& current_reference_parts(JobState& job) {
     ReferenceParts& parts = job.reference_parts;

@@ -12,18 +12,10 @@ namespace kelvarin {
 
 namespace {
 
-bool one_of(std::string_view name, std::initializer_list<std::string_view> names) {
-    return std::find(names.begin(), names.end(), name) != names.end();
-}
-
-std::string_view trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-    return text;
-}
-
 bool is_code_environment(std::string_view name) {
-    return one_of(name, {"verbatim", "verbatim*", "lstlisting", "minted", "Verbatim", "comment"});
+    for (std::string_view code : kCodeEnvironments)
+        if (name == code) return true;
+    return false;
 }
 
 // Environments that hold no text of their own and whose brace arguments are
@@ -78,7 +70,7 @@ std::size_t open_code(Walk& w, std::string_view name, std::size_t at, std::size_
     } else {
         flush_line(w.job, w.r);
         write_wiki_line(w.job, "#code(C){{");
-        if (!trim(first).empty()) write_wiki_line(w.job, first);
+        if (!trim_blanks_and_tabs(first).empty()) write_wiki_line(w.job, first);
         if (close == std::string_view::npos)
             w.r.code_end = marker;
         else
@@ -224,7 +216,7 @@ void write_wiki_line(JobState& job, std::string_view line) {
 }
 
 void flush_line(JobState& job, RichState& r) {
-    const std::string_view line = trim(r.out);
+    const std::string_view line = trim_blanks_and_tabs(r.out);
     if (!line.empty()) {
         if (r.quote_opening_due) {
             write_wiki_line(job, "");
@@ -247,7 +239,7 @@ std::size_t begin_environment(Walk& w, std::size_t at, std::size_t end, bool top
     const Argument arg = read_argument(w, at, end);
     if (!arg.found) return at;
     if (!arg.closed) return kNoPosition;
-    const std::string name(trim(arg.text));
+    const std::string name(trim_blanks_and_tabs(arg.text));
     std::size_t p = arg.next;
     RichState& r = w.r;
     if (name == "document") return p;
@@ -340,7 +332,7 @@ std::size_t end_environment(Walk& w, std::size_t at, std::size_t end, bool top) 
     const Argument arg = read_argument(w, at, end);
     if (!arg.found) return at;
     if (!arg.closed) return kNoPosition;
-    const std::string_view name = trim(arg.text);
+    const std::string_view name = trim_blanks_and_tabs(arg.text);
     RichState& r = w.r;
     for (std::size_t i = r.environments.size(); i-- > 0;) {
         if (r.environments[i].name == name) {
@@ -387,7 +379,7 @@ std::size_t heading(Walk& w, std::string_view command, std::size_t at, std::size
     const Argument arg = read_argument(w, p, end);
     if (!arg.found) return p;
     if (!arg.closed) return kNoPosition;
-    const std::string title(trim(translate_argument(w, arg)));
+    const std::string title(trim_blanks_and_tabs(translate_argument(w, arg)));
     flush_line(w.job, r);
     if (command == "paragraph" || command == "subparagraph") {
         write_wiki_line(w.job, "-" + title + "~");
@@ -398,7 +390,7 @@ std::size_t heading(Walk& w, std::string_view command, std::size_t at, std::size
     if (level == 0) r.outline.has_chapters = r.outline.has_chapters || r.collecting;
     if (r.collecting) {
         w.plain = true;
-        const std::string plain(trim(translate_argument(w, arg)));
+        const std::string plain(trim_blanks_and_tabs(translate_argument(w, arg)));
         w.plain = false;
         step_heading(r, level, !starred, plain);
         return arg.next;
@@ -426,12 +418,12 @@ void write_title_block(Walk& w) {
         sub.nesting = 1;
         std::string text;
         walk(sub, 0, source.size(), &text);
-        return std::string(trim(text));
+        return std::string(trim_blanks_and_tabs(text));
     };
-    if (!trim(title).empty()) write_wiki_line(w.job, "*" + translate(title));
+    if (!trim_blanks_and_tabs(title).empty()) write_wiki_line(w.job, "*" + translate(title));
     std::string line;
     std::size_t start = 0;
-    while (start <= author.size() && !trim(author).empty()) {
+    while (start <= author.size() && !trim_blanks_and_tabs(author).empty()) {
         std::size_t cut = author.find("\\and", start);
         while (cut != std::string::npos && cut + 4 < author.size() &&
                std::isalpha(static_cast<unsigned char>(author[cut + 4])))
@@ -444,7 +436,7 @@ void write_title_block(Walk& w) {
     const std::string date = translate(date_text);
     if (!date.empty()) line += (line.empty() ? "" : ", ") + date;
     if (!line.empty()) write_wiki_line(w.job, line);
-    if (!trim(title).empty() || !line.empty()) write_wiki_line(w.job, "");
+    if (!trim_blanks_and_tabs(title).empty() || !line.empty()) write_wiki_line(w.job, "");
 }
 
 void write_contents(Walk& w) {
@@ -454,13 +446,13 @@ void write_contents(Walk& w) {
 
 void end_table_cell(Walk& w) {
     TabularState& t = w.r.tabular;
-    t.cells.emplace_back(trim(t.cell));
+    t.cells.emplace_back(trim_blanks_and_tabs(t.cell));
     t.cell.clear();
 }
 
 void end_table_row(Walk& w) {
     TabularState& t = w.r.tabular;
-    if (t.cells.empty() && trim(t.cell).empty()) {
+    if (t.cells.empty() && trim_blanks_and_tabs(t.cell).empty()) {
         t.cell.clear();
         return;
     }
@@ -474,7 +466,7 @@ void end_table_row(Walk& w) {
 void table_rule(Walk& w) {
     TabularState& t = w.r.tabular;
     // A rule right under the first row sets it off as the header.
-    if (t.holding_first && t.rows_done == 1 && t.cells.empty() && trim(t.cell).empty()) {
+    if (t.holding_first && t.rows_done == 1 && t.cells.empty() && trim_blanks_and_tabs(t.cell).empty()) {
         write_wiki_line(w.job, t.first_row + "h");
         t.holding_first = false;
     }

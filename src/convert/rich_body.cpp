@@ -16,12 +16,10 @@ namespace {
 constexpr int kMostJoinedLines = 40;
 constexpr std::size_t kLongestJoinedText = 64 * 1024;
 
-bool is_blank(std::string_view text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return c == ' ' || c == '\t'; });
-}
+bool is_blank(std::string_view text) { return trim_blanks_and_tabs(text).empty(); }
 
 bool begins_code(std::string_view text) {
-    for (std::string_view name : {"verbatim", "lstlisting", "minted", "Verbatim", "comment"})
+    for (std::string_view name : kCodeEnvironments)
         if (text.find("\\begin{" + std::string(name)) != std::string_view::npos) return true;
     return false;
 }

@@ -7,6 +7,7 @@
 #define KELVARIN_RICH_INTERNAL_H
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,18 @@
 namespace kelvarin {
 
 struct JobState;
+
+// Environments whose lines are taken as they stand: code, and the comment
+// environment that hides them.
+constexpr std::string_view kCodeEnvironments[] = {"verbatim", "verbatim*", "lstlisting",
+                                                  "minted",   "Verbatim",  "comment"};
+
+// Whether `name` is one of `names`.
+inline bool one_of(std::string_view name, std::initializer_list<std::string_view> names) {
+    for (std::string_view candidate : names)
+        if (candidate == name) return true;
+    return false;
+}
 
 // One walk over a logical line.
 struct Walk {

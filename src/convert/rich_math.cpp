@@ -8,6 +8,7 @@
 #include "convert/job_state.h"
 #include "convert/math_capture.h"
 #include "convert/rich_internal.h"
+#include "text/text_helpers.h"
 
 namespace kelvarin {
 
@@ -23,19 +24,9 @@ std::string_view base_name_of(std::string_view environment) {
     return environment;
 }
 
-bool one_of(std::string_view name, std::initializer_list<std::string_view> names) {
-    return std::find(names.begin(), names.end(), name) != names.end();
-}
-
 // Environments whose rows, separated by "\\", are numbered one by one.
 bool numbers_rows(std::string_view base) {
     return one_of(base, {"align", "gather", "eqnarray", "flalign", "alignat"});
-}
-
-std::string_view trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-    return text;
 }
 
 // The position after the brace group that starts at `open`, nesting
@@ -227,7 +218,7 @@ void finish_display(JobState& job, RichState& r, const OpenDisplay& d, std::stri
     std::vector<std::string> lines;
     std::int64_t first_row = 0, last_row = 0;
     for (std::size_t i = 0; i < d.lines.size(); ++i) {
-        const std::string line(trim(without_numbering(d.lines[i])));
+        const std::string line(trim_blanks_and_tabs(without_numbering(d.lines[i])));
         if (line.empty()) continue;
         if (lines.empty()) first_row = d.rows[i];
         last_row = d.rows[i];
@@ -304,7 +295,7 @@ std::size_t display_formula(Walk& w, std::string_view environment, std::string_v
     d.argument = std::string(argument);
     if (close != std::string_view::npos && w.plain) {
         // Link texts show a formula as written.
-        (out != nullptr ? *out : line_sink(w.r)).append(trim(w.text.substr(content, close - content)));
+        (out != nullptr ? *out : line_sink(w.r)).append(trim_blanks_and_tabs(w.text.substr(content, close - content)));
         return close + marker.size();
     }
     if (close != std::string_view::npos) {
@@ -312,7 +303,7 @@ std::size_t display_formula(Walk& w, std::string_view environment, std::string_v
         d.rows.push_back(row_of(w, content));
         if (base_name_of(environment) == "math") {
             std::string& sink = out != nullptr ? *out : line_sink(w.r);
-            inline_formula(w, trim(d.lines.front()), content, close, sink);
+            inline_formula(w, trim_blanks_and_tabs(d.lines.front()), content, close, sink);
         } else {
             finish_display(w.job, w.r, d, out);
         }
@@ -326,7 +317,7 @@ std::size_t display_formula(Walk& w, std::string_view environment, std::string_v
     }
     d.open = true;
     d.end_marker = marker;
-    const std::string_view rest = trim(w.text.substr(content, end - content));
+    const std::string_view rest = trim_blanks_and_tabs(w.text.substr(content, end - content));
     if (!rest.empty()) {
         d.lines.emplace_back(rest);
         d.rows.push_back(row_of(w, content));
@@ -339,7 +330,7 @@ std::size_t display_formula(Walk& w, std::string_view environment, std::string_v
 std::size_t display_line(JobState& job, RichState& r, std::string_view line) {
     OpenDisplay& d = r.display;
     const std::size_t close = line.find(d.end_marker);
-    const std::string_view formula = trim(close == std::string_view::npos ? line : line.substr(0, close));
+    const std::string_view formula = trim_blanks_and_tabs(close == std::string_view::npos ? line : line.substr(0, close));
     if (!formula.empty()) {
         d.lines.emplace_back(formula);
         d.rows.push_back(job.line_number);

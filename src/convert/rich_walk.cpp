@@ -150,18 +150,12 @@ const std::array<bool, 256> kSpecial = [] {
     return special;
 }();
 
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-    return text;
-}
-
 // Wiki emphasis around `content`; blanks at its ends stay outside the
 // markers, which the wiki needs next to the text.
 void append_emphasis(std::string& out, std::string_view marker, std::string_view content) {
     if (!out.empty() && out.back() == ' ')
         while (!content.empty() && content.front() == ' ') content.remove_prefix(1);
-    const std::string_view inner = trimmed(content);
+    const std::string_view inner = trim_blanks_and_tabs(content);
     if (inner.empty()) {
         out.append(content);
         return;
@@ -312,7 +306,7 @@ std::string citation(std::string_view keys, std::string_view pre, std::string_vi
     while (start <= keys.size()) {
         std::size_t comma = keys.find(',', start);
         if (comma == std::string_view::npos) comma = keys.size();
-        const std::string_view key = trimmed(keys.substr(start, comma - start));
+        const std::string_view key = trim_blanks_and_tabs(keys.substr(start, comma - start));
         if (!key.empty()) {
             if (!first) text.append(", ");
             text.append(key);
@@ -501,7 +495,7 @@ std::size_t command(Walk& w, std::size_t at, std::size_t end, std::string* out, 
             step_footnote(w.r);
             const std::string text = translate_argument(w, arg);
             w.r.target = saved;
-            if (!trimmed(text).empty() && !w.plain) sink.append("((" + std::string(trimmed(text)) + "))");
+            if (!trim_blanks_and_tabs(text).empty() && !w.plain) sink.append("((" + std::string(trim_blanks_and_tabs(text)) + "))");
             return arg.next;
         }
         case Act::url: {
@@ -521,7 +515,7 @@ std::size_t command(Walk& w, std::size_t at, std::size_t end, std::string* out, 
                 return address.next;
             }
             if (!arg.closed) return unclosed(after);
-            const std::string text(trimmed(translate_argument(w, arg)));
+            const std::string text(trim_blanks_and_tabs(translate_argument(w, arg)));
             if (text.empty())
                 sink.append(address.text);
             else
@@ -600,9 +594,9 @@ std::size_t command(Walk& w, std::size_t at, std::size_t end, std::string* out, 
             if (!arg.found) return after;
             if (!arg.closed) return unclosed(after);
             if (in_figure(w.r))
-                add_image(w, std::string(trimmed(arg.text)));
+                add_image(w, std::string(trim_blanks_and_tabs(arg.text)));
             else
-                sink.append("&ref(" + std::string(trimmed(arg.text)) + ",,100%);");
+                sink.append("&ref(" + std::string(trim_blanks_and_tabs(arg.text)) + ",,100%);");
             return arg.next;
         }
         case Act::caption: {
@@ -616,7 +610,7 @@ std::size_t command(Walk& w, std::size_t at, std::size_t end, std::string* out, 
             const Argument arg = read_argument(w, after, end);
             if (!arg.found) return after;
             if (!arg.closed) return unclosed(after);
-            std::string text(trimmed(translate_argument(w, arg)));
+            std::string text(trim_blanks_and_tabs(translate_argument(w, arg)));
             if (top)
                 set_caption(w, std::move(text), !starred && name != "subcaption");
             else
@@ -686,10 +680,10 @@ std::size_t command(Walk& w, std::size_t at, std::size_t end, std::string* out, 
             if (!arg.closed) return unclosed(after);
             if (top) {
                 flush_line(w.job, w.r);
-                w.r.out = "-[" + std::string(trimmed(arg.text)) + "] ";
+                w.r.out = "-[" + std::string(trim_blanks_and_tabs(arg.text)) + "] ";
                 w.r.out_continues = true;
             } else {
-                sink.append("[" + std::string(trimmed(arg.text)) + "] ");
+                sink.append("[" + std::string(trim_blanks_and_tabs(arg.text)) + "] ");
             }
             return arg.next;
         }
@@ -847,7 +841,7 @@ std::size_t translate_optional_argument(Walk& w, std::size_t at, bool skip_blank
     arg.begin = skip_blanks(w.text, at) + 1;
     arg.end = next - 1;
     arg.next = next;
-    text = std::string(trimmed(translate_argument(w, arg)));
+    text = std::string(trim_blanks_and_tabs(translate_argument(w, arg)));
     return next;
 }
 

@@ -30,6 +30,16 @@ std::size_t leading_blank_count(std::string_view text) {
     return n;
 }
 
+std::string_view trim_trailing_blanks_and_tabs(std::string_view text) {
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    return text;
+}
+
+std::string_view trim_blanks_and_tabs(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    return trim_trailing_blanks_and_tabs(text);
+}
+
 void trim_leading_blanks(std::string& text) {
     if (const std::size_t n = leading_blank_count(text)) text.erase(0, n);
 }

@@ -35,6 +35,10 @@ void trim_leading_blanks(std::string& text);
 // How many bytes trim_leading_blanks would remove.
 std::size_t leading_blank_count(std::string_view text);
 
+// The text without the blanks (0x20) and tabs at its end, or at both ends.
+std::string_view trim_trailing_blanks_and_tabs(std::string_view text);
+std::string_view trim_blanks_and_tabs(std::string_view text);
+
 // The path up to its last "." (anywhere in the path), or the whole path.
 std::string strip_extension(std::string_view path);
 
