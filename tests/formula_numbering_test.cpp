@@ -37,20 +37,24 @@ std::vector<std::string> formula_pool() {
     return pool;
 }
 
+std::string image(int number) { return "paper.eq" + std::to_string(number) + ".gif"; }
+
 struct Model {
     std::map<std::string, int> numbers;  // text as registered -> number
     std::vector<std::string> pages;      // page comment and lines of each
-    int number_of(const std::string& key, const std::vector<std::string>& page) {
+    // The number of the text `key`; a new one gets its page, the comment
+    // "% <image><where>" and then `lines`.
+    int number_of(const std::string& key, const std::string& where,
+                  const std::vector<std::string>& lines) {
         const auto found = numbers.find(key);
         if (found != numbers.end()) return found->second;
         const int number = static_cast<int>(numbers.size()) + 1;
         numbers.emplace(key, number);
-        pages.insert(pages.end(), page.begin(), page.end());
+        pages.push_back("% " + image(number) + where);
+        pages.insert(pages.end(), lines.begin(), lines.end());
         return number;
     }
 };
-
-std::string image(int number) { return "paper.eq" + std::to_string(number) + ".gif"; }
 
 }  // namespace
 
@@ -85,11 +89,11 @@ TEST(FormulaNumbering, TensOfThousandsOfFormulasAreNumberedByFirstOccurrence) {
                 key += l + "\\n";
             }
             source += "\\]\n";
-            std::vector<std::string> page;
-            page.push_back("% IMAGE - block (row : " + std::to_string(row + 2) + " - " +
-                           std::to_string(row + 1 + static_cast<int>(lines.size())) + ")");
-            page.insert(page.end(), lines.begin(), lines.end());
-            const int number = model.number_of(key, page);
+            const int number = model.number_of(
+                key,
+                " - block (row : " + std::to_string(row + 2) + " - " +
+                    std::to_string(row + 1 + static_cast<int>(lines.size())) + ")",
+                lines);
             wiki.push_back("#ref(" + image(number) + ",,70%)");
             wiki.push_back("");
             row += 2 + static_cast<int>(lines.size());
@@ -104,31 +108,20 @@ TEST(FormulaNumbering, TensOfThousandsOfFormulasAreNumberedByFirstOccurrence) {
             page_line += " and ";
             const std::size_t open = text.size();
             text += "$" + formula + "$";
-            const std::vector<std::string> page = {
-                "% IMAGE - inline (row : " + std::to_string(row) + ", column : " + std::to_string(open) + " - " +
-                    std::to_string(text.size() - 1) + ")",
-                formula};
-            page_line += "&ref(" + image(model.number_of(formula, page)) + ",,70%);";
+            const std::string where = " - inline (row : " + std::to_string(row) + ", column : " +
+                                      std::to_string(open) + " - " + std::to_string(text.size() - 1) + ")";
+            page_line += "&ref(" + image(model.number_of(formula, where, {formula})) + ",,70%);";
         }
         source += text + "\n";
         wiki.push_back(page_line);
     }
     source += "\\end{document}\n";
 
-    // The model's pages, in number order, with their image names.
-    std::vector<std::string> pages;
-    int number = 0;
-    for (const std::string& line : model.pages) {
-        if (line.rfind("% IMAGE", 0) == 0)
-            pages.push_back("% " + image(++number) + line.substr(7));
-        else
-            pages.push_back(line);
-    }
     ASSERT_GT(model.numbers.size(), 1500u);
 
     const Converted c = convert_source(source);
     EXPECT_EQ(c.run.exit_status, 0);
     EXPECT_TRUE(c.wiki == crlf(wiki)) << "the wiki page differs from the model's";
-    EXPECT_TRUE(c.equations == equation_document({"\\documentclass[12pt]{article}"}, pages))
+    EXPECT_TRUE(c.equations == equation_document({"\\documentclass[12pt]{article}"}, model.pages))
         << "the equation document differs from the model's";
 }
