@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "convert/conversion_job.h"
+#include "core/conversion_job.h"
 #include "support/file_bytes.h"
 
 namespace {

@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "convert/directives.h"
-#include "convert/equation_registry.h"
-#include "text/line_output.h"
+#include "core/directives.h"
+#include "core/equation_registry.h"
+#include "io/line_output.h"
 
 namespace kelvarin {
 

@@ -1,8 +1,8 @@
 // The pieces of rich mode and how they call each other. The line driver
-// (rich_body) assembles logical lines and feeds them to the walker
-// (rich_walk), which translates text and hands block constructs to
-// rich_blocks, formulas to rich_math and labels and references to
-// rich_outline.
+// (body.cpp) assembles logical lines and feeds them to the walker
+// (walk.cpp), which translates text and hands block constructs to
+// blocks.cpp, formulas to math.cpp and labels and references to
+// outline.cpp.
 #ifndef KELVARIN_RICH_INTERNAL_H
 #define KELVARIN_RICH_INTERNAL_H
 
@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "convert/latex_lexing.h"
-#include "convert/rich_state.h"
+#include "rich/latex_lexing.h"
+#include "rich/state.h"
 
 namespace kelvarin {
 
@@ -59,7 +59,7 @@ struct Argument {
     std::string_view text;
 };
 
-// --- rich_walk ---------------------------------------------------------------
+// --- walk.cpp ---------------------------------------------------------------
 // Translates text[begin, end). With `out` null the walk is at the top of the
 // line: block constructs act and text goes to the current wiki line (or table
 // cell); it returns where an unclosed construct starts when that is to be
@@ -81,7 +81,7 @@ std::string& line_sink(RichState& r);
 // block, equation numbering) and on nothing else.
 void read_declarations(Walk& w);
 
-// --- rich_blocks -------------------------------------------------------------
+// --- blocks.cpp -------------------------------------------------------------
 // Each returns the position after what it consumed.
 std::size_t begin_environment(Walk& w, std::size_t at, std::size_t end, bool top);
 std::size_t end_environment(Walk& w, std::size_t at, std::size_t end, bool top);
@@ -106,7 +106,7 @@ void paragraph_break(JobState& job, RichState& r);
 void write_wiki_line(JobState& job, std::string_view line);
 bool in_figure(const RichState& r);
 
-// --- rich_math ---------------------------------------------------------------
+// --- math.cpp ---------------------------------------------------------------
 // An inline formula: registered, its reference appended to `out`.
 void inline_formula(Walk& w, std::string_view formula, std::size_t open, std::size_t close,
                     std::string& out);
@@ -124,7 +124,7 @@ bool is_display_environment(std::string_view name);
 std::int64_t row_of(const Walk& w, std::size_t offset);
 std::int64_t column_of(const Walk& w, std::size_t offset);
 
-// --- rich_outline ------------------------------------------------------------
+// --- outline.cpp ------------------------------------------------------------
 void define_label(RichState& r, std::string_view key);
 // The text a reference command writes for its keys.
 std::string reference_text(const RichState& r, std::string_view command, std::string_view keys);

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "convert/rich_internal.h"
+#include "rich/internal.h"
 
 namespace kelvarin {
 

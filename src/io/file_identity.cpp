@@ -1,4 +1,4 @@
-#include "text/file_identity.h"
+#include "io/file_identity.h"
 
 #include <filesystem>
 #include <system_error>

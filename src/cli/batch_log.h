@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "convert/conversion_job.h"
+#include "core/conversion_job.h"
 
 namespace kelvarin {
 

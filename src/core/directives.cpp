@@ -1,4 +1,4 @@
-#include "convert/directives.h"
+#include "core/directives.h"
 
 namespace kelvarin {
 

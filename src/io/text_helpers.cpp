@@ -1,4 +1,4 @@
-#include "text/text_helpers.h"
+#include "io/text_helpers.h"
 
 namespace kelvarin {
 

@@ -1,11 +1,11 @@
-#include "convert/rich_body.h"
+#include "rich/body.h"
 
 #include <algorithm>
 #include <array>
 
-#include "convert/job_state.h"
-#include "convert/rich_internal.h"
-#include "text/text_helpers.h"
+#include "core/job_state.h"
+#include "rich/internal.h"
+#include "io/text_helpers.h"
 
 namespace kelvarin {
 

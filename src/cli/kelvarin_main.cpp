@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "convert/conversion_job.h"
-#include "driver/batch_log.h"
+#include "core/conversion_job.h"
+#include "cli/batch_log.h"
 
 namespace {
 

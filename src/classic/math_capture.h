@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "convert/directives.h"
+#include "core/directives.h"
 
 namespace kelvarin {
 

@@ -10,7 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "convert/latex_lexing.h"
+#include "rich/latex_lexing.h"
 
 namespace kelvarin {
 

@@ -1,4 +1,4 @@
-#include "text/line_output.h"
+#include "io/line_output.h"
 
 #include <fcntl.h>
 #include <unistd.h>

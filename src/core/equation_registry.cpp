@@ -1,4 +1,4 @@
-#include "convert/equation_registry.h"
+#include "core/equation_registry.h"
 
 #include <chrono>
 #include <cstring>

@@ -1,8 +1,8 @@
-#include "driver/batch_log.h"
+#include "cli/batch_log.h"
 
-#include "convert/conversion_job.h"
-#include "text/file_identity.h"
-#include "text/line_output.h"
+#include "core/conversion_job.h"
+#include "io/file_identity.h"
+#include "io/line_output.h"
 
 namespace kelvarin {
 

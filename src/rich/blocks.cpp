@@ -4,9 +4,9 @@
 // a line.
 #include <algorithm>
 
-#include "convert/job_state.h"
-#include "convert/rich_internal.h"
-#include "text/text_helpers.h"
+#include "core/job_state.h"
+#include "rich/internal.h"
+#include "io/text_helpers.h"
 
 namespace kelvarin {
 

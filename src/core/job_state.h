@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "convert/body_translator.h"
-#include "convert/directives.h"
-#include "convert/equation_registry.h"
-#include "convert/math_capture.h"
-#include "convert/rich_state.h"
-#include "text/line_output.h"
+#include "classic/body_translator.h"
+#include "core/directives.h"
+#include "core/equation_registry.h"
+#include "classic/math_capture.h"
+#include "rich/state.h"
+#include "io/line_output.h"
 
 namespace kelvarin {
 

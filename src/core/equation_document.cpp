@@ -1,6 +1,6 @@
-#include "convert/equation_document.h"
+#include "core/equation_document.h"
 
-#include "text/text_helpers.h"
+#include "io/text_helpers.h"
 
 namespace kelvarin {
 

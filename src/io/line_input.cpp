@@ -1,4 +1,4 @@
-#include "text/line_input.h"
+#include "io/line_input.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,17 +1,17 @@
-#include "convert/conversion_job.h"
+#include "core/conversion_job.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "convert/body_translator.h"
-#include "convert/directives.h"
-#include "convert/equation_document.h"
-#include "convert/job_state.h"
-#include "convert/math_capture.h"
-#include "convert/rich_body.h"
-#include "text/file_identity.h"
-#include "text/line_input.h"
-#include "text/text_helpers.h"
+#include "classic/body_translator.h"
+#include "core/directives.h"
+#include "core/equation_document.h"
+#include "core/job_state.h"
+#include "classic/math_capture.h"
+#include "rich/body.h"
+#include "io/file_identity.h"
+#include "io/line_input.h"
+#include "io/text_helpers.h"
 
 namespace kelvarin {
 

@@ -5,10 +5,10 @@
 // typeset on a page of its own, and the wiki page its reference.
 #include <algorithm>
 
-#include "convert/job_state.h"
-#include "convert/math_capture.h"
-#include "convert/rich_internal.h"
-#include "text/text_helpers.h"
+#include "core/job_state.h"
+#include "classic/math_capture.h"
+#include "rich/internal.h"
+#include "io/text_helpers.h"
 
 namespace kelvarin {
 

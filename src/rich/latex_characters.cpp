@@ -1,4 +1,4 @@
-#include "convert/latex_characters.h"
+#include "rich/latex_characters.h"
 
 #include <algorithm>
 #include <cstdint>

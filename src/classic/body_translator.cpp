@@ -1,11 +1,11 @@
-#include "convert/body_translator.h"
+#include "classic/body_translator.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "convert/job_state.h"
-#include "convert/math_capture.h"
-#include "text/text_helpers.h"
+#include "core/job_state.h"
+#include "classic/math_capture.h"
+#include "io/text_helpers.h"
 
 namespace kelvarin {
 

@@ -1,4 +1,4 @@
-#include "convert/latex_lexing.h"
+#include "rich/latex_lexing.h"
 
 #include <algorithm>
 #include <cstring>

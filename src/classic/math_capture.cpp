@@ -1,10 +1,10 @@
-#include "convert/math_capture.h"
+#include "classic/math_capture.h"
 
 #include <array>
 
-#include "convert/body_translator.h"
-#include "convert/job_state.h"
-#include "text/text_helpers.h"
+#include "classic/body_translator.h"
+#include "core/job_state.h"
+#include "io/text_helpers.h"
 
 namespace kelvarin {
 

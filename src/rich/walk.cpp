@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <unordered_map>
 
-#include "convert/job_state.h"
-#include "convert/latex_characters.h"
-#include "convert/rich_internal.h"
-#include "text/text_helpers.h"
+#include "core/job_state.h"
+#include "rich/latex_characters.h"
+#include "rich/internal.h"
+#include "io/text_helpers.h"
 
 namespace kelvarin {
 
