@@ -98,10 +98,40 @@ LineMentions scan_mentions(std::string_view line) {
     return m;
 }
 
+namespace {
+
+// Whether byte `at` lies between the two signs of a "$" pair, the pairs
+// being those the inline rewrite takes: from the first "$" to the next, then
+// from the "$" after that to the next, and so on; a last "$" without a
+// partner opens no pair.
+bool inside_dollar_pair(std::string_view line, std::size_t at) {
+    std::size_t open = line.find('$');
+    while (open != std::string_view::npos && open < at) {
+        const std::size_t close = line.find('$', open + 1);
+        if (close == std::string_view::npos) return false;
+        if (at < close) return true;
+        open = line.find('$', close + 1);
+    }
+    return false;
+}
+
+// Replaces the first occurrence of the two bytes `from` by `to`, unless that
+// occurrence stands inside a formula: a formula's text is what latex gets,
+// and "\{" in it is a brace latex must see. An occurrence inside a formula
+// is still the one occurrence the replacement is made at, so a later one
+// outside stays as it is, as it always has.
+void replace_first_outside_formulas(std::string& line, std::string_view from, char to) {
+    const std::size_t at = line.find(from);
+    if (at == std::string::npos || inside_dollar_pair(line, at)) return;
+    line.replace(at, from.size(), 1, to);
+}
+
+}  // namespace
+
 void replace_escapes(std::string& line) {
-    replace_first(line, "\\\\", "~");
-    replace_first(line, "\\{", "{");
-    replace_first(line, "\\}", "}");
+    replace_first_outside_formulas(line, "\\\\", '~');
+    replace_first_outside_formulas(line, "\\{", '{');
+    replace_first_outside_formulas(line, "\\}", '}');
 }
 
 void translate_body_line(JobState& job, std::string& line, LineMentions m) {

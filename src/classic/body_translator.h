@@ -50,7 +50,9 @@ LineMentions scan_mentions(std::string_view line);
 void translate_body_line(JobState& job, std::string& line, LineMentions mentions);
 
 // The escape replacements of a body line, each at its first occurrence only:
-// "\\" becomes "~", then "\{" becomes "{", then "\}" becomes "}".
+// "\\" becomes "~", then "\{" becomes "{", then "\}" becomes "}". An
+// occurrence between the two signs of a "$" pair is formula text and stays
+// as written (it still is the one occurrence of its kind).
 void replace_escapes(std::string& line);
 
 }  // namespace kelvarin

@@ -97,10 +97,4 @@ std::string int_to_string(std::int64_t value) {
     return s;
 }
 
-void replace_first(std::string& text, std::string_view from,
-                   std::string_view to) {
-    const std::size_t at = text.find(from);
-    if (at != std::string::npos) text.replace(at, from.size(), to);
-}
-
 }  // namespace kelvarin

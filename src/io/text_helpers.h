@@ -65,10 +65,6 @@ inline bool begins_with(std::string_view line, std::string_view what) {
     return line.substr(0, what.size()) == what;
 }
 
-// Replaces the first occurrence of `from` in `text` by `to`; later ones stay.
-void replace_first(std::string& text, std::string_view from,
-                   std::string_view to);
-
 }  // namespace kelvarin
 
 #endif
