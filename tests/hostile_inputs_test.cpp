@@ -174,8 +174,9 @@ TEST(HostileInputs, OutputsInAReadOnlyDirectory) {
         chmod(path.c_str(), mode);
     RunResult r = run_program(box.path("kelvarin"), box.path("work"), {"../ro/paper.tex"}, /*unprivileged=*/true);
     if (r.exit_status == 126 && r.out.empty()) GTEST_SKIP() << "the user nobody cannot run kelvarin here: " << r.err;
-    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.exit_status, 1);
     EXPECT_EQ(r.out, "Invalid file specified\n");
+    EXPECT_EQ(r.err, "kelvarin: ../ro/paper.wiki.txt: cannot be written: Permission denied\n");
     EXPECT_EQ(read_file(box.path("work/kelvarin.log")), crlf({"file : ../ro/paper.tex", "  parse failure"}));
     EXPECT_FALSE(file_exists(box.path("ro/paper.wiki.txt")));
     EXPECT_EQ(read_file(box.path("ro/paper.tex")), kBegin + "$x$\n");

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <vector>
 
 #include "support/harness.h"
 
@@ -16,9 +18,10 @@ const std::string kFailed = crlf({"file : paper.tex", "  parse failure"});
 const std::string kWiki = crlf({"*A", "&ref(paper.eq1.gif,,70%);", ""});
 const std::string kEquations = equation_document({}, {"% paper.eq1.gif - inline (row : 3, column : 0 - 2)", "x"});
 
-// A failure is one line on standard error, naming the file, and "parse failure" in the log.
+// A failure is one line on standard error, naming the file, "parse failure" in the log, and
+// exit status 1, so that a script does not go on with a page that is not there.
 void expect_failure_naming(const Sandbox& box, const RunResult& r, const std::string& name) {
-    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.exit_status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find(name), std::string::npos) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
@@ -67,7 +70,7 @@ TEST(WriteFailure, NoArgumentModeReportsParseFailure) {
     write_file(box.path("tex/test2.tex"), kSource);
     ASSERT_EQ(symlink("/dev/full", box.path("tex/test2.wiki.txt").c_str()), 0);
     RunResult r = run_kelvarin(box.dir, {});
-    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.exit_status, 1);
     EXPECT_EQ(r.out, "  parse failure\n");
 }
 
@@ -77,6 +80,57 @@ TEST(WriteFailure, UnwritableLogCostsOnlyItsLines) {
     ASSERT_EQ(symlink("/dev/full", box.path("kelvarin.log").c_str()), 0);
     RunResult r = run_kelvarin(box.dir, {"paper.tex"});
     EXPECT_EQ(r.exit_status, 0);
-    EXPECT_EQ(r.out + r.err, "");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "kelvarin: kelvarin.log: No space left on device; this run's results are not logged\n");
     EXPECT_EQ(read_file(box.path("paper.wiki.txt")), kWiki);
+}
+
+// Rich mode puts each output together beside its name and renames it into place: a failed
+// write keeps the old pair whole, and a link at an output's name is replaced, not written
+// through. The full disk is a small file system mounted for the test (root only).
+TEST(WriteFailure, RichModeKeepsTheOldPairWhenTheDiskIsFull) {
+    Sandbox box;
+    const std::string disk = box.path("disk");
+    mkdir(disk.c_str(), 0755);
+    if (run_program("/bin/mount", box.dir, {"-t", "tmpfs", "-o", "size=64k", "tmpfs", disk}).exit_status != 0)
+        GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+    write_file(box.path("paper.tex"), kSource);
+    RunResult first = run_kelvarin(box.dir, {"--rich", "--out", "disk", "paper.tex"});
+    const std::string old_wiki = read_file(box.path("disk/paper.wiki.txt"));
+    const std::string old_equations = read_file(box.path("disk/paper.eq.tex"));
+    // What is left of the disk is too little for the new page.
+    run_program("/bin/sh", box.dir, {"-c", "cat /dev/zero > disk/filler 2>/dev/null; exit 0"});
+    std::string longer = kSource;
+    for (int i = 0; i < 2000; ++i) longer += "A line of prose that the new page must hold, $x_{" + std::to_string(i) + "}$.\n";
+    write_file(box.path("paper.tex"), longer);
+    RunResult r = run_kelvarin(box.dir, {"--rich", "--out", "disk", "paper.tex"});
+    const std::string wiki_after = read_file(box.path("disk/paper.wiki.txt"));
+    const std::string equations_after = read_file(box.path("disk/paper.eq.tex"));
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(disk)) left.push_back(entry.path().filename());
+    run_program("/bin/umount", box.dir, {disk});
+    EXPECT_EQ(first.exit_status, 0) << first.err;
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_NE(r.err.find("No space left on device; the old page and equation document are kept"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(wiki_after, old_wiki);
+    EXPECT_EQ(equations_after, old_equations);
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"filler", "paper.eq.tex", "paper.wiki.txt"}));
+}
+
+TEST(SoundBehaviour, RichModeReplacesALinkAtAnOutputsName) {
+    Sandbox box;
+    mkdir(box.path("paper").c_str(), 0755);
+    write_file(box.path("victim"), "keep me\n");
+    write_file(box.path("paper/paper.tex"), kSource);
+    for (const std::string name : {"paper/paper.wiki.txt", "paper/paper.eq.tex"})
+        ASSERT_EQ(symlink("../victim", box.path(name).c_str()), 0);
+    RunResult r = run_kelvarin(box.path("paper"), {"--rich", "paper.tex"});
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_EQ(read_file(box.path("victim")), "keep me\n");
+    struct stat st {};
+    ASSERT_EQ(lstat(box.path("paper/paper.wiki.txt").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(read_file(box.path("paper/paper.eq.tex")), kEquations);
 }

@@ -11,8 +11,10 @@
 namespace kelvarin {
 
 // Converts each path in turn, reporting in the batch log of the working
-// directory. A log that cannot be opened or written costs only its lines.
-void convert_batch(const std::vector<std::string>& paths, const ConversionOptions& options = {});
+// directory. A log that cannot be opened or written costs only its lines
+// (and one line on standard error). Returns true when every conversion
+// succeeded.
+bool convert_batch(const std::vector<std::string>& paths, const ConversionOptions& options = {});
 
 }  // namespace kelvarin
 

@@ -1,5 +1,6 @@
 #include "core/conversion_job.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -11,6 +12,7 @@
 #include "rich/body.h"
 #include "io/file_identity.h"
 #include "io/line_input.h"
+#include "io/line_output.h"
 #include "io/text_helpers.h"
 
 namespace kelvarin {
@@ -108,27 +110,75 @@ RichOutline read_outline(const std::string& input_path, const std::string& equat
     return std::move(job.rich.outline);
 }
 
+// Where the two outputs of one input go, and the names on its page.
+struct OutputNames {
+    std::string wiki;
+    std::string equations;
+    std::string equation_prefix;
+};
+
+OutputNames output_names(const std::string& input_path, const ConversionOptions& options) {
+    const std::string stem = strip_extension(input_path);
+    OutputNames names;
+    std::string out_stem = stem;
+    if (!options.out_folder.empty()) {
+        out_stem = options.out_folder;
+        if (out_stem.back() != '/') out_stem += '/';
+        out_stem += base_name(stem);
+    }
+    names.wiki = out_stem + ".wiki.txt";
+    names.equations = out_stem + ".eq.tex";
+    names.equation_prefix = base_name(stem) + ".eq";
+    return names;
+}
+
+// Both outputs are checked before either is touched: an output that is the
+// input itself under another name would be truncated on opening and the
+// source lost, and an output that cannot be written would leave a new page
+// beside an old equation document, whose image numbers no longer match it.
+bool outputs_can_be_written(const std::string& input_path, const OutputNames& names) {
+    for (const std::string* output : {&names.wiki, &names.equations}) {
+        if (is_same_file(input_path, *output)) {
+            report(*output, "is the input itself; nothing was written");
+            return false;
+        }
+        if (!can_write_at(*output)) {
+            report_problem(*output, "cannot be written", errno);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool open_page_output(LineOutput& out, const std::string& path, bool replacing) {
+    if (replacing ? open_replacing_output(out, path) : open_output(out, path)) return true;
+    report_problem(path, "cannot be written", errno);
+    return false;
+}
+
+// Closes an output, renaming it into place when it is a replacing one.
+bool finish_page_output(LineOutput& out, const std::string& path, bool replacing) {
+    if (replacing ? commit_output(out) : close_output(out)) return true;
+    report_problem(path, "write error", out.error_number);
+    return false;
+}
+
 }  // namespace
 
 bool convert_file(const std::string& input_path, const ConversionOptions& options) {
     LineInput in;
     if (!open_input(in, input_path)) {
         report_invalid_file();
+        report(input_path, in.open_problem);
         return false;
     }
 
     JobState job;
-    const std::string stem = strip_extension(input_path);
-    const std::string wiki_path = stem + ".wiki.txt";
-    const std::string equation_path = stem + ".eq.tex";
-    job.equation_prefix = base_name(stem) + ".eq";
-
-    // An output that is the input itself under another name would be
-    // truncated on opening, and the source lost; it fails like an output
-    // that cannot be opened, before anything is opened for writing.
-    if (is_same_file(input_path, wiki_path) ||
-        is_same_file(input_path, equation_path) ||
-        !open_output(job.wiki, wiki_path)) {
+    const OutputNames names = output_names(input_path, options);
+    job.equation_prefix = names.equation_prefix;
+    const bool replacing = options.rich;
+    if (!outputs_can_be_written(input_path, names) ||
+        !open_page_output(job.wiki, names.wiki, replacing)) {
         close_input(in);
         report_invalid_file();
         return false;
@@ -154,22 +204,36 @@ bool convert_file(const std::string& input_path, const ConversionOptions& option
                "chapter of a book, flatten the book into one file first (README: "
                "Books and multi-file papers)");
     }
-    if (!close_output(job.wiki)) {
-        report_problem(wiki_path, "write error", job.wiki.error_number);
-        ok = false;
-    }
 
     LineOutput equations;
-    if (!open_output(equations, equation_path)) {
+    if (!open_page_output(equations, names.equations, replacing)) {
+        if (replacing)
+            discard_output(job.wiki);
+        else
+            close_output(job.wiki);
         report_invalid_file();
         return false;
     }
     write_equation_document(equations, job.preamble_lines,
                             job.equation_prefix, job.settings, job.registry);
-    if (equations.failed) {
-        report_problem(equation_path, "write error", equations.error_number);
-        ok = false;
+    // Rich mode writes each output beside its name and renames it into place
+    // when complete, so that a link at the name is replaced, not written
+    // through, and a page is kept only together with its equation document:
+    // after any failure the old pair stays as it was. The default mode
+    // writes its outputs in place, line by line, following a link at their
+    // names, as pages were always made.
+    if (replacing && (!ok || job.wiki.failed || equations.failed)) {
+        for (const auto& [out, path] : {std::pair<LineOutput*, const std::string*>{&job.wiki, &names.wiki},
+                                        {&equations, &names.equations}})
+            if (out->failed)
+                report(*path, std::string("write error: ") + std::strerror(out->error_number) +
+                                  "; the old page and equation document are kept");
+        discard_output(equations);
+        discard_output(job.wiki);
+        return false;
     }
+    if (!finish_page_output(equations, names.equations, replacing)) ok = false;
+    if (!finish_page_output(job.wiki, names.wiki, replacing)) ok = false;
     return ok;
 }
 

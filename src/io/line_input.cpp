@@ -39,11 +39,28 @@ bool fill_block(LineInput& in) {
 }  // namespace
 
 bool open_input(LineInput& in, const std::string& path) {
+    namespace fs = std::filesystem;
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(std::filesystem::path(path), ec))
+    const fs::file_status status = fs::status(fs::path(path), ec);
+    if (ec) {
+        in.error_number = ec.value();
+        in.open_problem = std::strerror(in.error_number);
         return false;
+    }
+    if (status.type() == fs::file_type::directory) {
+        in.open_problem = "is a directory";
+        return false;
+    }
+    if (status.type() != fs::file_type::regular) {
+        in.open_problem = "is not a regular file";
+        return false;
+    }
     in.file = std::fopen(path.c_str(), "rb");
-    if (in.file == nullptr) return false;
+    if (in.file == nullptr) {
+        in.error_number = errno;
+        in.open_problem = std::strerror(in.error_number);
+        return false;
+    }
     // The block below is the only buffer; the stream's own would copy twice.
     std::setvbuf(in.file, nullptr, _IONBF, 0);
     in.block.resize(kInputBlockSize);

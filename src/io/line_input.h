@@ -23,11 +23,12 @@ struct LineInput {
     bool source_done = false;  // the file has nothing more (end, 0x1A or error)
     bool at_eof = false;       // a read ran into the end of the input
     bool read_error = false;   // the file failed before its end
-    int error_number = 0;      // errno of that failure
+    int error_number = 0;      // errno of that failure, or of a failed open
+    const char* open_problem = nullptr;  // a failed open: why, in words
 };
 
 // Opens a regular file for reading. Directories, devices and missing paths
-// fail.
+// fail, with open_problem saying why.
 bool open_input(LineInput& in, const std::string& path);
 
 // Reads the next line into `line` (without its line end). Returns false when

@@ -1,9 +1,12 @@
 #include "io/line_output.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 
 namespace kelvarin {
 
@@ -90,6 +93,69 @@ bool close_output(LineOutput& out) {
     if (::close(out.fd) != 0) note_failure(out);
     out.fd = -1;
     return !out.failed;
+}
+
+namespace {
+
+std::string folder_of(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+// The permission bits a file made by open(…, 0666) would get.
+mode_t default_file_mode() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+}  // namespace
+
+bool open_replacing_output(LineOutput& out, const std::string& path) {
+    out.failed = false;
+    out.error_number = 0;
+    out.final_path = path;
+    const std::size_t slash = path.rfind('/');
+    out.temp_path = path.substr(0, slash == std::string::npos ? 0 : slash + 1) + "." +
+                    path.substr(slash == std::string::npos ? 0 : slash + 1) + ".XXXXXX";
+    out.fd = ::mkostemp(out.temp_path.data(), O_CLOEXEC);
+    if (out.fd == -1) {
+        out.temp_path.clear();
+        return false;
+    }
+    // mkostemp makes the file private; the page is an ordinary file.
+    ::fchmod(out.fd, default_file_mode());
+    return true;
+}
+
+bool commit_output(LineOutput& out) {
+    if (out.fd != -1 && !out.failed && ::fsync(out.fd) != 0) note_failure(out);
+    bool ok = close_output(out);
+    if (ok && ::rename(out.temp_path.c_str(), out.final_path.c_str()) != 0) {
+        note_failure(out);
+        ok = false;
+    }
+    if (!ok) ::unlink(out.temp_path.c_str());
+    out.temp_path.clear();
+    return ok;
+}
+
+void discard_output(LineOutput& out) {
+    close_output(out);
+    if (!out.temp_path.empty()) ::unlink(out.temp_path.c_str());
+    out.temp_path.clear();
+}
+
+bool can_write_at(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd != -1) {
+        ::close(fd);
+        return true;
+    }
+    if (errno != ENOENT) return false;
+    return ::access(folder_of(path).c_str(), W_OK | X_OK) == 0;
 }
 
 }  // namespace kelvarin

@@ -19,6 +19,8 @@ struct LineOutput {
     std::unique_ptr<char[]> buffer;  // the line being put together, reused
     std::size_t capacity = 0;
     std::size_t size = 0;
+    std::string temp_path;      // a replacing output: where the lines go until committed
+    std::string final_path;     // and the name it then takes
 };
 
 // Creates or truncates the file. Returns false (nothing opened) on failure.
@@ -50,6 +52,25 @@ inline void write_empty_line(LineOutput& out) { write_line(out, {}); }
 
 // Closes the file; returns true when every line reached it.
 bool close_output(LineOutput& out);
+
+// A replacing output: the lines go to a new file in the folder of `path`,
+// which takes that name only when it is complete (commit_output). So a link
+// at `path` is replaced, never written through, and a failed run keeps the
+// old file. Returns false (nothing left behind) when the new file cannot be
+// made; errno tells why.
+bool open_replacing_output(LineOutput& out, const std::string& path);
+
+// Closes a replacing output and gives it its name. Returns false, removing
+// the new file and keeping the old one, when a line or the rename failed.
+bool commit_output(LineOutput& out);
+
+// Closes a replacing output and removes it; the old file stays.
+void discard_output(LineOutput& out);
+
+// Whether a file could be written at `path` now, without changing anything
+// there: an existing file opens for writing, or a missing one's folder takes
+// new files. On false, errno tells why.
+bool can_write_at(const std::string& path);
 
 }  // namespace kelvarin
 
