@@ -212,7 +212,17 @@ void write_wiki_line(JobState& job, std::string_view line) {
     const bool empty = line.empty();
     if (empty && job.rich.after_empty_line) return;
     job.rich.after_empty_line = empty;
-    if (!job.rich.collecting) write_line(job.wiki, line);
+    if (job.rich.collecting) return;
+    // A line end inside a line would start a line the wiki reads on its
+    // own; whatever brought one here (a value written over source lines),
+    // the page shows a blank.
+    if (line.find('\n') != std::string_view::npos) {
+        std::string one(line);
+        std::replace(one.begin(), one.end(), '\n', ' ');
+        write_line(job.wiki, one);
+        return;
+    }
+    write_line(job.wiki, line);
 }
 
 void flush_line(JobState& job, RichState& r) {

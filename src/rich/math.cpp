@@ -45,6 +45,17 @@ std::size_t after_group(std::string_view text, std::size_t open) {
     return text.size();
 }
 
+// The text with each run of blanks and line ends made one blank.
+std::string on_one_line(std::string_view text) {
+    std::string one;
+    for (const char c : text) {
+        const bool blank = c == ' ' || c == '\t' || c == '\n' || c == '\r';
+        if (!blank) one.push_back(c);
+        else if (one.empty() || one.back() != ' ') one.push_back(' ');
+    }
+    return std::string(trim_blanks_and_tabs(one));
+}
+
 // What the formula's rows say about their numbers.
 struct FormulaRow {
     bool blank = true;
@@ -77,7 +88,8 @@ std::vector<FormulaRow> read_rows(std::string_view content, bool split_rows) {
             if (next < content.size() && content[next] == '*') ++next;
             if (next < content.size() && content[next] == '{') {
                 const std::size_t close = after_group(content, next);
-                const std::string value(content.substr(next + 1, close - next - 2));
+                // A value written over lines reads as one line with blanks.
+                const std::string value = on_one_line(content.substr(next + 1, close - next - 2));
                 if (name == "label") {
                     rows.back().labels.push_back(value);
                 } else {
@@ -101,32 +113,49 @@ std::vector<FormulaRow> read_rows(std::string_view content, bool split_rows) {
     return rows;
 }
 
-// The line without \label{...}, \nonumber, \notag and \tag{...}.
-std::string without_numbering(std::string_view line) {
+// The formula's lines without \label{...}, \nonumber, \notag and \tag{...}.
+// The lines are read as one text, so that a value written over lines goes
+// whole; the line ends inside it stay, so that every line keeps its row.
+std::vector<std::string> without_numbering(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) {
+        text.append(line);
+        text.push_back('\n');
+    }
     std::string kept;
     std::size_t p = 0;
-    while (p < line.size()) {
-        if (line[p] != '\\') {
-            kept.push_back(line[p++]);
+    while (p < text.size()) {
+        if (text[p] != '\\') {
+            kept.push_back(text[p++]);
             continue;
         }
-        const std::size_t length = command_name_length(line, p);
-        const std::string_view name = line.substr(p + 1, length);
+        const std::size_t length = command_name_length(text, p);
+        const std::string_view name = std::string_view(text).substr(p + 1, length);
         std::size_t next = p + 1 + length;
         if (name == "label" || name == "tag") {
-            if (next < line.size() && line[next] == '*') ++next;
-            if (next < line.size() && line[next] == '{') {
-                p = after_group(line, next);
+            if (next < text.size() && text[next] == '*') ++next;
+            if (next < text.size() && text[next] == '{') {
+                const std::size_t close = after_group(text, next);
+                kept.append(static_cast<std::size_t>(std::count(text.begin() + static_cast<std::ptrdiff_t>(p),
+                                                                 text.begin() + static_cast<std::ptrdiff_t>(close), '\n')),
+                            '\n');
+                p = close;
                 continue;
             }
         } else if (name == "nonumber" || name == "notag") {
             p = next;
             continue;
         }
-        kept.append(line.substr(p, next - p));
+        kept.append(text, p, next - p);
         p = next;
     }
-    return kept;
+    std::vector<std::string> result;
+    std::size_t start = 0;
+    for (std::size_t end = kept.find('\n'); end != std::string::npos; end = kept.find('\n', start)) {
+        result.emplace_back(kept, start, end - start);
+        start = end + 1;
+    }
+    return result;
 }
 
 void wrap_lines(std::string_view base, std::string_view argument, std::vector<std::string>& lines) {
@@ -217,8 +246,9 @@ void finish_display(JobState& job, RichState& r, const OpenDisplay& d, std::stri
 
     std::vector<std::string> lines;
     std::int64_t first_row = 0, last_row = 0;
+    const std::vector<std::string> unnumbered = without_numbering(d.lines);
     for (std::size_t i = 0; i < d.lines.size(); ++i) {
-        const std::string line(trim_blanks_and_tabs(without_numbering(d.lines[i])));
+        const std::string line(trim_blanks_and_tabs(unnumbered[i]));
         if (line.empty()) continue;
         if (lines.empty()) first_row = d.rows[i];
         last_row = d.rows[i];
