@@ -142,6 +142,9 @@ std::string heading_anchor(const RichState& r, std::int64_t heading);
 void declare_theorem(RichState& r, std::string_view name, std::string_view shared,
                      std::string_view printed, std::string_view within, bool numbered);
 const TheoremKind* theorem_kind(RichState& r, std::string_view environment);
+// "\\numberwithin{counter}{unit}": the counter's numbers start with the unit's
+// and start again with each new unit.
+void number_within(RichState& r, std::string_view counter, std::string_view unit);
 
 }  // namespace kelvarin
 

@@ -120,14 +120,30 @@ std::string step_equation(RichState& r) {
 
 std::string step_figure(RichState& r) {
     ++r.counters.figure;
-    r.target = LabelTarget{LabelTarget::figure, chapter_prefix(r) + std::to_string(r.counters.figure), "", -1};
+    const int within = unit_level(r.counters.figure_within);
+    const std::string prefix = within >= 0 ? unit_number(r, within) + "." : chapter_prefix(r);
+    r.target = LabelTarget{LabelTarget::figure, prefix + std::to_string(r.counters.figure), "", -1};
     return r.target.number;
 }
 
 std::string step_table(RichState& r) {
     ++r.counters.table;
-    r.target = LabelTarget{LabelTarget::table, chapter_prefix(r) + std::to_string(r.counters.table), "", -1};
+    const int within = unit_level(r.counters.table_within);
+    const std::string prefix = within >= 0 ? unit_number(r, within) + "." : chapter_prefix(r);
+    r.target = LabelTarget{LabelTarget::table, prefix + std::to_string(r.counters.table), "", -1};
     return r.target.number;
+}
+
+void number_within(RichState& r, std::string_view counter, std::string_view unit) {
+    Counters& c = r.counters;
+    if (counter == "equation")
+        c.equation_within = std::string(unit);
+    else if (counter == "figure")
+        c.figure_within = std::string(unit);
+    else if (counter == "table")
+        c.table_within = std::string(unit);
+    else
+        c.theorem_within[std::string(counter)] = std::string(unit);
 }
 
 std::string step_theorem(RichState& r, const TheoremKind& kind) {
@@ -148,15 +164,18 @@ std::string step_footnote(RichState& r) {
 void step_item(RichState& r, OpenEnvironment& list) {
     ++list.items;
     if (list.marker != '+') return;
-    // "1", then "1a" for an item of a numbered list inside it, then "1a.ii".
+    // As LaTeX refers to them: "1", then "1a" for an item of a numbered list
+    // inside it, "1(a)ii" a level further in and "1(a)iiB" at the fourth.
     std::string number;
     int level = 0;
     for (const OpenEnvironment& env : r.environments) {
         if (env.kind != OpenEnvironment::list || env.marker != '+') continue;
         ++level;
-        number += level == 1 ? std::to_string(env.items)
-                  : level == 2 ? std::string(1, static_cast<char>('a' + (env.items - 1) % 26))
-                               : "." + roman(env.items);
+        const std::int64_t n = env.items - 1;
+        if (level == 1) number = std::to_string(env.items);
+        if (level == 2) number += std::string(1, static_cast<char>('a' + n % 26));
+        if (level == 3) number.insert(number.size() - 1, "(").append(")" + roman(env.items));
+        if (level == 4) number += std::string(1, static_cast<char>('A' + n % 26));
     }
     r.target = LabelTarget{LabelTarget::item, number, "", -1};
 }
@@ -171,6 +190,8 @@ void step_heading(RichState& r, int level, bool numbered, std::string_view plain
         for (int deeper = level + 1; deeper < 4; ++deeper) c.sectioning[deeper] = 0;
         if (level == 0) c.equation = c.figure = c.table = 0;
         if (unit_level(c.equation_within) >= level) c.equation = 0;
+        if (unit_level(c.figure_within) >= level) c.figure = 0;
+        if (unit_level(c.table_within) >= level) c.table = 0;
         for (const auto& [counter, unit] : c.theorem_within)
             if (unit_level(unit) >= level) c.theorem[counter] = 0;
         number = unit_number(r, level);

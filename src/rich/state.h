@@ -51,6 +51,7 @@ struct Counters {
     std::int64_t table = 0;
     std::int64_t footnote = 0;
     std::string equation_within;                // "\numberwithin{equation}{section}"
+    std::string figure_within, table_within;
     std::map<std::string, std::int64_t> theorem;        // by counter name
     std::map<std::string, std::string> theorem_within;  // counter -> sectioning unit
 };

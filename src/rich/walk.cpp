@@ -210,15 +210,23 @@ std::size_t skip_dimension(const Walk& w, std::size_t at, std::size_t end) {
         if (p == digits) return kNoPosition;
         p = skip_blanks(t, p);
         if (p < end && t[p] == '\\') return p + 1 + command_name_length(t, p);
+        // Units are two letters ("pt", "em"), or the infinite "fil", "fill"
+        // and "filll" of stretch.
         std::size_t unit = p;
+        if (t.substr(p, 3) == "fil") {
+            unit = p + 3;
+            while (unit < end && unit < p + 5 && t[unit] == 'l') ++unit;
+            return unit;
+        }
         while (unit < end && unit < p + 2 && t[unit] >= 'a' && t[unit] <= 'z') ++unit;
         return unit;
     };
     std::size_t p = one(at);
     if (p == kNoPosition) return at;
-    for (std::string_view part : {" plus", " minus"}) {
-        if (t.substr(p, part.size()) == part) {
-            const std::size_t q = one(p + part.size());
+    for (std::string_view part : {"plus", "minus"}) {
+        const std::size_t word = skip_blanks(t, p);
+        if (word > p && word < end && t.substr(word, part.size()) == part) {
+            const std::size_t q = one(word + part.size());
             if (q != kNoPosition) p = q;
         }
     }
@@ -250,32 +258,58 @@ std::size_t skip_def(Walk& w, std::size_t at, std::size_t end) {
     std::size_t p = skip_blanks(w.text, at);
     if (p >= end || w.text[p] != '\\') return at;
     p += 1 + command_name_length(w.text, p);
-    while (p + 1 < end && w.text[p] == '#' && w.text[p + 1] >= '1' && w.text[p + 1] <= '9') p += 2;
-    if (p >= end || w.text[p] != '{') return at;
+    // The parameter text runs to the body's brace: "#1#2", or parameters
+    // delimited by other tokens, "#1.", "#1\end".
+    while (p < end && w.text[p] != '{') {
+        if (w.text[p] == '}' || w.text[p] == '%') return at;
+        p += w.text[p] == '\\' ? 1 + std::max<std::size_t>(command_name_length(w.text, p), 1) : 1;
+    }
+    if (p >= end) return kNoPosition;
     const std::size_t close = group_close(w.index, p);
     return close == kNoPosition || close >= end ? kNoPosition : close + 1;
 }
 
+// "\let\a\b" or "\let\a = b": two tokens. Returns kNoPosition when the line
+// ends before the second, which then stands on the next line.
 std::size_t skip_let(const Walk& w, std::size_t at, std::size_t end) {
     for (int token = 0; token < 2; ++token) {
         at = skip_blanks(w.text, at);
         if (token == 1 && at < end && w.text[at] == '=') at = skip_blanks(w.text, at + 1);
-        if (at >= end) return at;
+        if (at >= end) return kNoPosition;
         at += w.text[at] == '\\' ? 1 + command_name_length(w.text, at) : 1;
     }
     return at;
 }
 
-// The accent command "\'" (name) on the letter after it, "\'e" or "\'{e}".
+// An accent over nothing, "\\^{}": the accent on its own.
+std::string_view spacing_accent(char mark) {
+    static constexpr std::pair<char, std::string_view> kSpacing[] = {
+        {'\'', "\xC2\xB4"}, {'`', "`"}, {'^', "^"}, {'"', "\xC2\xA8"}, {'~', "~"},
+        {'=', "\xC2\xAF"}, {'.', "\xCB\x99"}, {'u', "\xCB\x98"}, {'v', "\xCB\x87"},
+        {'H', "\xCB\x9D"}, {'c', "\xC2\xB8"}, {'k', "\xCB\x9B"}, {'r', "\xCB\x9A"}};
+    for (const auto& [accent, text] : kSpacing)
+        if (accent == mark) return text;
+    return {};
+}
+
+// The accent command "\\'" (name) on the letter after it, "\\'e" or "\\'{e}".
+// A group of several letters, "\\'{ab}", has the accent on its first and the
+// others as text after it; an empty group shows the accent alone.
 std::size_t accent(Walk& w, char mark, std::size_t at, std::size_t end, std::string& out) {
     std::size_t p = at;
     std::size_t close = kNoPosition;
     if (p < end && w.text[p] == '{') {
         close = group_close(w.index, p);
         if (close == kNoPosition || close >= end) return at;
-        ++p;
+        p = skip_blanks(w.text, p + 1);
+        if (p == close) {
+            const std::string_view alone = spacing_accent(mark);
+            if (alone.empty()) return at;
+            out.append(alone);
+            return close + 1;
+        }
     } else if (mark >= 'a' && mark <= 'z') {
-        p = skip_blanks(w.text, p);  // "\c c"
+        p = skip_blanks(w.text, p);  // "\\c c"
     }
     if (p >= end) return at;
     char letter = w.text[p];
@@ -286,12 +320,44 @@ std::size_t accent(Walk& w, char mark, std::size_t at, std::size_t end, std::str
         after = p + 2;
     }
     if (!((letter >= 'a' && letter <= 'z') || (letter >= 'A' && letter <= 'Z'))) return at;
-    if (close != kNoPosition) {
-        if (skip_blanks(w.text, after) != close) return at;
-        after = close + 1;
-    }
     append_accented(out, mark, letter);
-    return after;
+    if (close == kNoPosition) return after;
+    if (skip_blanks(w.text, after) != close) {
+        // The rest of the group is text of its own.
+        ++w.nesting;
+        walk(w, after, close, &out);
+        --w.nesting;
+    }
+    return close + 1;
+}
+
+// "\\hyperref{address}{category}{name}{text}": a link to "address#category.name".
+std::size_t hyperref_to_address(Walk& w, std::size_t at, std::size_t end, std::string& sink, bool may_carry) {
+    Argument parts[4];
+    std::size_t p = at;
+    for (Argument& part : parts) {
+        part = read_argument(w, p, end);
+        if (!part.found) return p;
+        if (!part.closed) return may_carry ? kNoPosition : p;
+        p = part.next;
+    }
+    const std::string text = translate_argument(w, parts[3]);
+    const std::string_view address = trim_blanks_and_tabs(parts[0].text);
+    if (address.empty() || w.plain) {
+        sink.append(text);
+        return p;
+    }
+    std::string target(address);
+    const std::string_view category = trim_blanks_and_tabs(parts[1].text);
+    const std::string_view name = trim_blanks_and_tabs(parts[2].text);
+    if (!category.empty() || !name.empty()) {
+        target += "#";
+        target += category;
+        if (!category.empty() && !name.empty()) target += ".";
+        target += name;
+    }
+    sink.append("[[" + text + ">" + target + "]]");
+    return p;
 }
 
 // Citation keys "a, b" with the optional notes: "[see a, b, p. 3]".
@@ -459,6 +525,8 @@ std::size_t command(Walk& w, std::size_t at, std::size_t end, std::string* out, 
             return arg.next;
         }
         case Act::hyperref: {
+            if (skip_blanks(t, after) < end && t[skip_blanks(t, after)] == '{')
+                return hyperref_to_address(w, after, end, sink, may_carry);
             const std::size_t next = skip_optional_argument(w.index, after, false);
             const std::string_view key =
                 next == after ? std::string_view() : t.substr(after + 1, next - after - 2);
@@ -563,7 +631,10 @@ std::size_t command(Walk& w, std::size_t at, std::size_t end, std::string* out, 
             const std::size_t next = skip_def(w, after, end);
             return next == kNoPosition ? unclosed(after) : next;
         }
-        case Act::let: return skip_let(w, after, end);
+        case Act::let: {
+            const std::size_t next = skip_let(w, after, end);
+            return next == kNoPosition ? unclosed(end) : next;
+        }
         case Act::space: {
             // "\hspace{1em}" is a space too, its width aside.
             after = skip_star(w, after, starred);
@@ -734,7 +805,7 @@ std::size_t command(Walk& w, std::size_t at, std::size_t end, std::string* out, 
             if (!counter.closed) return counter.found ? unclosed(after) : after;
             const Argument within = read_argument(w, counter.next, end);
             if (!within.closed) return within.found ? unclosed(after) : counter.next;
-            if (counter.text == "equation") w.r.counters.equation_within = std::string(within.text);
+            number_within(w.r, trim_blanks_and_tabs(counter.text), trim_blanks_and_tabs(within.text));
             return within.next;
         }
         case Act::appendix:
@@ -769,10 +840,10 @@ std::size_t group(Walk& w, std::size_t at, std::size_t end, std::string* out, bo
     const std::size_t close = group_close(w.index, at);
     if (close == kNoPosition || close >= end) return may_carry ? kNoPosition : at + 1;
     std::string& sink = sink_of(w, out);
-    if (w.nesting >= kDeepestNesting) {
-        sink.append(w.text.substr(at + 1, close - at - 1));
-        return close + 1;
-    }
+    // Deeper than this a group is only its content: the walk goes on into it
+    // without a call of its own (its closing brace is passed over like any
+    // stray one), so that a line of a million "{" costs no stack.
+    if (w.nesting >= kDeepestNesting) return at + 1;
     const std::size_t first = skip_blanks(w.text, at + 1);
     if (first < close && w.text[first] == '\\') {
         const std::size_t length = command_name_length(w.text, first);
