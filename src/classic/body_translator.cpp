@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "core/job_state.h"
 #include "classic/math_capture.h"
 #include "io/text_helpers.h"
+#include "wiki/markup.h"
 
 namespace kelvarin {
 
@@ -15,12 +18,13 @@ namespace {
 // the two rows of a one-column table.
 void write_figure_block(JobState& job) {
     write_empty_line(job.wiki);
-    if (job.caption.empty()) {
-        write_line(job.wiki, {"#ref(", job.graphic, ",,100%)"});
-    } else {
-        write_line(job.wiki, {"|&ref(", job.graphic, ",,100%);|"});
-        write_line(job.wiki, {"|CENTER:", job.caption, "|"});
-    }
+    std::vector<std::string> captions;
+    if (!job.caption.empty()) captions.push_back(job.caption);
+    // With a caption, the image is a table row even when the name is empty.
+    const std::vector<std::string> lines =
+        captions.empty() ? std::vector<std::string>{wiki::block_image(job.graphic)}
+                         : wiki::figure_block({{job.graphic, ""}}, captions);
+    for (const std::string& line : lines) write_line(job.wiki, line);
     write_empty_line(job.wiki);
 }
 
@@ -142,16 +146,10 @@ void translate_body_line(JobState& job, std::string& line, LineMentions m) {
     if (!mode.in_verbatim && !mode.in_quote) trim_leading_blanks(line);
 
     // Headings: the first brace group of the line; the rest is dropped.
-    const char* heading = nullptr;
-    if (m.section)
-        heading = "*";
-    else if (m.subsection)
-        heading = "**";
-    else if (m.subsubsection)
-        heading = "***";
-    if (heading != nullptr) {
+    const int level = m.section ? 1 : m.subsection ? 2 : m.subsubsection ? 3 : 0;
+    if (level != 0) {
         if (first_brace_group(line, job.group) != -1)
-            write_line(job.wiki, {heading, job.group});
+            write_line(job.wiki, wiki::heading(level, job.group));
         return;
     }
 
@@ -159,7 +157,7 @@ void translate_body_line(JobState& job, std::string& line, LineMentions m) {
     if (m.paragraph) {
         const std::int64_t close = first_brace_group(line, job.group);
         if (close != -1) {
-            write_line(job.wiki, {"-", job.group, "~"});
+            write_line(job.wiki, wiki::run_in_title(job.group));
             line.erase(0, static_cast<std::size_t>(close) + 1);
             m = scan_mentions(line);
         }
@@ -230,12 +228,12 @@ void translate_body_line(JobState& job, std::string& line, LineMentions m) {
     // Verbatim blocks.
     if (equals(line, "\\begin{verbatim}")) {
         mode.in_verbatim = true;
-        write_line(job.wiki, "#code(C){{");
+        write_line(job.wiki, wiki::kCodeOpen);
         return;
     }
     if (equals(line, "\\end{verbatim}")) {
         mode.in_verbatim = false;
-        write_line(job.wiki, "}}");
+        write_line(job.wiki, wiki::kCodeClose);
         return;
     }
     if (mode.in_verbatim) {
@@ -258,7 +256,7 @@ void translate_body_line(JobState& job, std::string& line, LineMentions m) {
     }
     if (mode.in_quote && mode.quote_pending) {
         write_empty_line(job.wiki);
-        write_line(job.wiki, ">");
+        write_line(job.wiki, wiki::quotation(1));
         mode.quote_pending = false;
     }
 

@@ -5,6 +5,7 @@
 #include "classic/body_translator.h"
 #include "core/job_state.h"
 #include "io/text_helpers.h"
+#include "wiki/markup.h"
 
 namespace kelvarin {
 
@@ -272,20 +273,11 @@ void rewrite_inline(JobState& job, std::string_view line, std::size_t first_doll
 void equation_reference(std::string& out, bool is_inline, std::int64_t number,
                         std::string_view equation_prefix,
                         const EquationSettings& settings) {
-    out.append(is_inline ? "&ref(" : "#ref(");
-    out.append(equation_prefix);
-    append_decimal(out, number);
-    out.append(".");
-    out.append(settings.type);
-    out.append(",");
-    out.append(settings.parameter);
-    out.append(",");
-    out.append(settings.scale);
-    if (!settings.title.empty()) {
-        out.append(",");
-        out.append(settings.title);
-    }
-    out.append(is_inline ? ");" : ")");
+    std::string file(equation_prefix);
+    append_decimal(file, number);
+    file.push_back('.');
+    file.append(settings.type);
+    wiki::append_image(out, is_inline, file, settings.parameter, settings.scale, settings.title);
 }
 
 bool may_begin_display_marker(std::string_view line) {

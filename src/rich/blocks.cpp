@@ -7,10 +7,14 @@
 #include "core/job_state.h"
 #include "rich/internal.h"
 #include "io/text_helpers.h"
+#include "wiki/markup.h"
 
 namespace kelvarin {
 
 namespace {
+
+// Bars in translated text that goes into a table row would end its cell.
+std::string escape_bars(std::string_view text) { return wiki::escape_bars(text); }
 
 bool is_code_environment(std::string_view name) {
     for (std::string_view code : kCodeEnvironments)
@@ -69,12 +73,12 @@ std::size_t open_code(Walk& w, std::string_view name, std::size_t at, std::size_
         if (close == std::string_view::npos) w.r.in_comment = true;
     } else {
         flush_line(w.job, w.r);
-        write_wiki_line(w.job, "#code(C){{");
+        write_wiki_line(w.job, wiki::kCodeOpen);
         if (!trim_blanks_and_tabs(first).empty()) write_wiki_line(w.job, first);
         if (close == std::string_view::npos)
             w.r.code_end = marker;
         else
-            write_wiki_line(w.job, "}}");
+            write_wiki_line(w.job, wiki::kCodeClose);
     }
     return close == std::string_view::npos ? end : p + close + marker.size();
 }
@@ -88,7 +92,7 @@ void open_list(Walk& w, std::string_view name) {
                                                           : '-';
     env.saved_target = w.r.target;
     if (env.marker == 'b')
-        write_wiki_line(w.job, w.r.outline.has_chapters ? "*Bibliography" : "*References");
+        write_wiki_line(w.job, wiki::heading(1, w.r.outline.has_chapters ? "Bibliography" : "References"));
     w.r.environments.push_back(std::move(env));
     ++w.r.list_depth;
 }
@@ -99,27 +103,23 @@ void open_theorem(Walk& w, std::string_view name, const TheoremKind& kind, std::
     OpenEnvironment env = environment(OpenEnvironment::theorem, name, w.r);
     w.r.environments.push_back(std::move(env));
     const std::string number = kind.counter.empty() ? "" : step_theorem(w.r, kind);
-    std::string lead = "''" + kind.printed;
+    std::string lead = kind.printed;
     if (!number.empty()) lead += " " + number;
     if (name == "proof" && !title.empty())
-        lead = "''" + title;  // "\begin{proof}[Proof of the lemma]" names itself
+        lead = title;  // "\begin{proof}[Proof of the lemma]" names itself
     else if (!title.empty())
         lead += " (" + title + ")";
-    w.r.out = lead + ".'' ";
+    w.r.out = wiki::lead_in(lead);
 }
 
 void write_figure(JobState& job, const OpenEnvironment& figure) {
     if (figure.images.empty() && figure.captions.empty()) return;
     write_wiki_line(job, "");
-    if (figure.captions.empty() && figure.images.size() == 1 && figure.images[0].subcaption.empty()) {
-        write_wiki_line(job, "#ref(" + figure.images[0].file + ",,100%)");
-    } else {
-        for (const FigureImage& image : figure.images) {
-            write_wiki_line(job, "|&ref(" + image.file + ",,100%);|");
-            if (!image.subcaption.empty()) write_wiki_line(job, "|CENTER:" + image.subcaption + "|");
-        }
-        for (const std::string& caption : figure.captions) write_wiki_line(job, "|CENTER:" + caption + "|");
-    }
+    std::vector<wiki::FigurePart> images;
+    for (const FigureImage& image : figure.images) images.push_back({image.file, escape_bars(image.subcaption)});
+    std::vector<std::string> captions;
+    for (const std::string& caption : figure.captions) captions.push_back(escape_bars(caption));
+    for (const std::string& line : wiki::figure_block(images, captions)) write_wiki_line(job, line);
     write_wiki_line(job, "");
 }
 
@@ -184,7 +184,7 @@ void close_environment(Walk& w, std::size_t index) {
             case OpenEnvironment::table:
                 flush_line(w.job, r);
                 for (const std::string& caption : env.captions)
-                    write_wiki_line(w.job, "|CENTER:" + caption + "|");
+                    write_wiki_line(w.job, wiki::caption_row(escape_bars(caption)));
                 write_wiki_line(w.job, "");
                 r.target = env.saved_target;
                 break;
@@ -230,12 +230,15 @@ void flush_line(JobState& job, RichState& r) {
     if (!line.empty()) {
         if (r.quote_opening_due) {
             write_wiki_line(job, "");
-            write_wiki_line(job, std::string(static_cast<std::size_t>(std::min(r.quote_depth, 3)), '>'));
+            write_wiki_line(job, wiki::quotation(r.quote_depth));
             r.quote_opening_due = false;
         }
-        write_wiki_line(job, line);
+        // The text after the line's own mark-up must not read as more of it.
+        const std::size_t markup = r.out.empty() || r.out.front() == ' ' ? 0 : r.out_markup;
+        write_wiki_line(job, wiki::escape_line_start(line, markup));
     }
     r.out.clear();
+    r.out_markup = 0;
     r.out_continues = false;
 }
 
@@ -283,7 +286,7 @@ std::size_t begin_environment(Walk& w, std::size_t at, std::size_t end, bool top
         flush_line(w.job, r);
         write_wiki_line(w.job, "");
         r.environments.push_back(environment(OpenEnvironment::abstract, name, r));
-        r.out = "''Abstract.'' ";
+        r.out = wiki::lead_in("Abstract");
         return p;
     }
     if (const TheoremKind* kind = theorem_kind(r, name)) {
@@ -369,11 +372,12 @@ std::size_t start_item(Walk& w, std::size_t at, std::size_t end) {
         return text;
     }
     step_item(r, *list);
-    const std::size_t depth = static_cast<std::size_t>(std::min(r.list_depth, 3));
     if (list->marker == ':') {
-        r.out = ":" + label + "|";
+        r.out = wiki::description_item(escape_bars(label));
+        r.out_markup = r.out.size();
     } else {
-        r.out.assign(depth, list->marker == '+' ? '+' : '-');
+        r.out = wiki::item_marker(list->marker == '+', r.list_depth);
+        r.out_markup = r.out.size();
         if (!label.empty()) r.out += label + " ";
     }
     r.out_continues = true;
@@ -392,7 +396,7 @@ std::size_t heading(Walk& w, std::string_view command, std::size_t at, std::size
     const std::string title(trim_blanks_and_tabs(translate_argument(w, arg)));
     flush_line(w.job, r);
     if (command == "paragraph" || command == "subparagraph") {
-        write_wiki_line(w.job, "-" + title + "~");
+        write_wiki_line(w.job, wiki::escape_line_start(wiki::run_in_title(title), 1));
         return arg.next;
     }
     const int level = command == "part" ? -1 : command == "chapter" ? 0 : command == "section" ? 1
@@ -407,11 +411,8 @@ std::size_t heading(Walk& w, std::string_view command, std::size_t at, std::size
     }
     step_heading(r, level, !starred, "");
     const int depth = std::clamp(r.outline.has_chapters ? level + 1 : std::max(level, 1), 1, 3);
-    std::string line(static_cast<std::size_t>(depth), '*');
-    line += title;
-    const std::string anchor = heading_anchor(r, r.target.heading);
-    if (!anchor.empty()) line += " [#" + anchor + "]";
-    write_wiki_line(w.job, line);
+    const std::string line = wiki::heading(depth, title, heading_anchor(r, r.target.heading));
+    write_wiki_line(w.job, wiki::escape_line_start(line, static_cast<std::size_t>(depth)));
     return arg.next;
 }
 
@@ -430,7 +431,8 @@ void write_title_block(Walk& w) {
         walk(sub, 0, source.size(), &text);
         return std::string(trim_blanks_and_tabs(text));
     };
-    if (!trim_blanks_and_tabs(title).empty()) write_wiki_line(w.job, "*" + translate(title));
+    if (!trim_blanks_and_tabs(title).empty())
+        write_wiki_line(w.job, wiki::escape_line_start(wiki::heading(1, translate(title)), 1));
     std::string line;
     std::size_t start = 0;
     while (start <= author.size() && !trim_blanks_and_tabs(author).empty()) {
@@ -445,13 +447,13 @@ void write_title_block(Walk& w) {
     }
     const std::string date = translate(date_text);
     if (!date.empty()) line += (line.empty() ? "" : ", ") + date;
-    if (!line.empty()) write_wiki_line(w.job, line);
+    if (!line.empty()) write_wiki_line(w.job, wiki::escape_line_start(line));
     if (!trim_blanks_and_tabs(title).empty() || !line.empty()) write_wiki_line(w.job, "");
 }
 
 void write_contents(Walk& w) {
     flush_line(w.job, w.r);
-    write_wiki_line(w.job, "#contents");
+    write_wiki_line(w.job, wiki::kContents);
 }
 
 void end_table_cell(Walk& w) {
@@ -467,8 +469,7 @@ void end_table_row(Walk& w) {
         return;
     }
     end_table_cell(w);
-    std::string row = "|";
-    for (const std::string& cell : t.cells) row += cell + "|";
+    std::string row = wiki::table_row(t.cells);
     t.cells.clear();
     write_table_row(w.job, t, std::move(row));
 }
@@ -477,7 +478,7 @@ void table_rule(Walk& w) {
     TabularState& t = w.r.tabular;
     // A rule right under the first row sets it off as the header.
     if (t.holding_first && t.rows_done == 1 && t.cells.empty() && trim_blanks_and_tabs(t.cell).empty()) {
-        write_wiki_line(w.job, t.first_row + "h");
+        write_wiki_line(w.job, wiki::header_row(t.first_row));
         t.holding_first = false;
     }
 }

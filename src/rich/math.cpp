@@ -9,6 +9,7 @@
 #include "classic/math_capture.h"
 #include "rich/internal.h"
 #include "io/text_helpers.h"
+#include "wiki/markup.h"
 
 namespace kelvarin {
 
@@ -267,10 +268,10 @@ void finish_display(JobState& job, RichState& r, const OpenDisplay& d, std::stri
     equation_reference(reference, false, number, job.equation_prefix, job.settings);
     write_wiki_line(job, reference);
     if (!shown.empty()) {
-        std::string numbers = "RIGHT:";
+        std::string numbers;
         for (std::size_t i = 0; i < shown.size(); ++i)
             numbers.append((i == 0 ? "(" : ", (") + shown[i] + ")");
-        write_wiki_line(job, numbers);
+        write_wiki_line(job, wiki::right_aligned(numbers));
     }
     write_wiki_line(job, "");
 }

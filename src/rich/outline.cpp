@@ -7,6 +7,7 @@
 #include <cctype>
 
 #include "rich/internal.h"
+#include "wiki/markup.h"
 
 namespace kelvarin {
 
@@ -93,7 +94,7 @@ std::string one_reference(const RichState& r, std::string_view command, std::str
     const auto found = r.outline.labels.find(std::string(key));
     if (found == r.outline.labels.end()) return "??";
     const Label& label = found->second;
-    if (!label.anchor.empty()) return "[[" + label.title + ">#" + label.anchor + "]]";
+    if (!label.anchor.empty()) return wiki::link(label.title, "#" + label.anchor);
     const LabelTarget& t = label.target;
     if (t.number.empty()) return "??";
     const bool equation = t.kind == LabelTarget::equation;

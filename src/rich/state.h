@@ -115,6 +115,7 @@ struct RichState {
     int pending_lines = 0;
 
     std::string out;         // the wiki line being built
+    std::size_t out_markup = 0;  // bytes of mark-up at its start (a list item's marker)
     bool after_empty_line = true;  // the page is empty or ends with an empty line
     bool out_continues = false;  // out is a list item, which later lines continue
     std::string code_end;    // "\end{verbatim}" while in a code block

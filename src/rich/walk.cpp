@@ -11,6 +11,7 @@
 #include "rich/latex_characters.h"
 #include "rich/internal.h"
 #include "io/text_helpers.h"
+#include "wiki/markup.h"
 
 namespace kelvarin {
 
@@ -170,12 +171,18 @@ void append_emphasis(std::string& out, std::string_view marker, std::string_view
 
 std::string_view emphasis_marker(Act act) {
     switch (act) {
-        case Act::italic: case Act::switch_italic: return "'''";
-        case Act::bold: case Act::switch_bold: return "''";
-        case Act::underline: return "%%%";
-        case Act::strike: return "%%";
+        case Act::italic: case Act::switch_italic: return wiki::emphasis_marker(wiki::Emphasis::italic);
+        case Act::bold: case Act::switch_bold: return wiki::emphasis_marker(wiki::Emphasis::bold);
+        case Act::underline: return wiki::emphasis_marker(wiki::Emphasis::underline);
+        case Act::strike: return wiki::emphasis_marker(wiki::Emphasis::strike);
         default: return "";
     }
+}
+
+// Text of the source as it stands on the page: escaped where the wiki would
+// read it as mark-up.
+void append_source_text(const Walk& w, std::string& sink, std::string_view text) {
+    wiki::append_text(sink, text, w.r.tabular.depth > 0);
 }
 
 std::string& sink_of(Walk& w, std::string* out) { return out != nullptr ? *out : line_sink(w.r); }
@@ -356,7 +363,7 @@ std::size_t hyperref_to_address(Walk& w, std::size_t at, std::size_t end, std::s
         if (!category.empty() && !name.empty()) target += ".";
         target += name;
     }
-    sink.append("[[" + text + ">" + target + "]]");
+    sink.append(wiki::link(text, target));
     return p;
 }
 
@@ -465,7 +472,7 @@ std::size_t command(Walk& w, std::size_t at, std::size_t end, std::string* out, 
     const auto found = commands().find(name);
     if (found == commands().end()) {
         if (const std::string_view symbol = text_symbol(name); !symbol.empty()) {
-            sink.append(symbol);
+            append_source_text(w, sink, symbol);
             // As in LaTeX, blanks after a command name are part of it:
             // "\ss e" is one word; "\LaTeX{}" and "\ldots{}" keep the blank
             // after them with an empty group.
@@ -536,7 +543,7 @@ std::size_t command(Walk& w, std::size_t at, std::size_t end, std::string* out, 
             const std::string text = translate_argument(w, arg);
             const auto label = w.r.outline.labels.find(std::string(key));
             if (label != w.r.outline.labels.end() && !label->second.anchor.empty())
-                sink.append("[[" + text + ">#" + label->second.anchor + "]]");
+                sink.append(wiki::link(text, "#" + label->second.anchor));
             else
                 sink.append(text);
             return arg.next;
@@ -563,14 +570,14 @@ std::size_t command(Walk& w, std::size_t at, std::size_t end, std::string* out, 
             step_footnote(w.r);
             const std::string text = translate_argument(w, arg);
             w.r.target = saved;
-            if (!trim_blanks_and_tabs(text).empty() && !w.plain) sink.append("((" + std::string(trim_blanks_and_tabs(text)) + "))");
+            if (!trim_blanks_and_tabs(text).empty() && !w.plain) sink.append(wiki::footnote(trim_blanks_and_tabs(text)));
             return arg.next;
         }
         case Act::url: {
             const Argument arg = read_argument(w, after, end);
             if (!arg.found) return after;
             if (!arg.closed) return unclosed(after);
-            sink.append(arg.text);
+            append_source_text(w, sink, arg.text);
             return arg.next;
         }
         case Act::href: {
@@ -579,15 +586,15 @@ std::size_t command(Walk& w, std::size_t at, std::size_t end, std::string* out, 
             if (!address.closed) return unclosed(after);
             const Argument arg = read_argument(w, address.next, end);
             if (!arg.found) {
-                sink.append(address.text);
+                append_source_text(w, sink, address.text);
                 return address.next;
             }
             if (!arg.closed) return unclosed(after);
             const std::string text(trim_blanks_and_tabs(translate_argument(w, arg)));
             if (text.empty())
-                sink.append(address.text);
+                append_source_text(w, sink, address.text);
             else
-                sink.append("[[" + text + ">" + std::string(address.text) + "]]");
+                sink.append(wiki::link(text, address.text));
             return arg.next;
         }
         case Act::italic: case Act::bold: case Act::underline: case Act::strike: case Act::plain: {
@@ -667,7 +674,7 @@ std::size_t command(Walk& w, std::size_t at, std::size_t end, std::string* out, 
             if (in_figure(w.r))
                 add_image(w, std::string(trim_blanks_and_tabs(arg.text)));
             else
-                sink.append("&ref(" + std::string(trim_blanks_and_tabs(arg.text)) + ",,100%);");
+                sink.append(wiki::inline_image(trim_blanks_and_tabs(arg.text)));
             return arg.next;
         }
         case Act::caption: {
@@ -725,7 +732,7 @@ std::size_t command(Walk& w, std::size_t at, std::size_t end, std::string* out, 
             const std::size_t close = verb_end(w.index, after);
             if (close == kNoPosition || close > end) break;
             const std::size_t open = t[after] == '*' ? after + 1 : after;
-            sink.append(t.substr(open + 1, close - open - 2));
+            append_source_text(w, sink, t.substr(open + 1, close - open - 2));
             return close;
         }
         case Act::mintinline: {
@@ -734,12 +741,12 @@ std::size_t command(Walk& w, std::size_t at, std::size_t end, std::string* out, 
             if (t[p] == '{') {
                 const Argument arg = read_argument(w, p, end);
                 if (!arg.closed) break;
-                sink.append(arg.text);
+                append_source_text(w, sink, arg.text);
                 return arg.next;
             }
             const std::size_t close = verb_end(w.index, p);
             if (close == kNoPosition || close > end) break;
-            sink.append(t.substr(p + 1, close - p - 2));
+            append_source_text(w, sink, t.substr(p + 1, close - p - 2));
             return close;
         }
         case Act::maketitle: if (top) write_title_block(w); return after;
@@ -751,7 +758,8 @@ std::size_t command(Walk& w, std::size_t at, std::size_t end, std::string* out, 
             if (!arg.closed) return unclosed(after);
             if (top) {
                 flush_line(w.job, w.r);
-                w.r.out = "-[" + std::string(trim_blanks_and_tabs(arg.text)) + "] ";
+                w.r.out = wiki::item_marker(false, 1) + "[" + std::string(trim_blanks_and_tabs(arg.text)) + "] ";
+                w.r.out_markup = w.r.out.size();
                 w.r.out_continues = true;
             } else {
                 sink.append("[" + std::string(trim_blanks_and_tabs(arg.text)) + "] ");
@@ -942,7 +950,7 @@ std::size_t walk(Walk& w, std::size_t pos, std::size_t end, std::string* out) {
             // Blanks after a blank (where a dropped command stood) add nothing.
             if (!sink.empty() && sink.back() == ' ')
                 while (pos < run && t[pos] == ' ') ++pos;
-            sink.append(t, pos, run - pos);
+            append_source_text(w, sink, t.substr(pos, run - pos));
             pos = run;
             continue;
         }
