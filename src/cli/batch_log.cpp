@@ -21,6 +21,20 @@ void say_log_problem(const char* why) {
 
 }  // namespace
 
+bool report_conversion(const ConversionResult& result) {
+    if (result.invalid_file) {
+        std::fputs("Invalid file specified\n", stdout);
+        std::fflush(stdout);
+    }
+    for (const std::string& problem : result.problems) {
+        std::fputs("kelvarin: ", stderr);
+        std::fwrite(problem.data(), 1, problem.size(), stderr);
+        std::fputc('\n', stderr);
+    }
+    std::fflush(stderr);
+    return result.ok;
+}
+
 bool convert_batch(const std::vector<std::string>& paths, const ConversionOptions& options) {
     // An existing log is truncated: it only ever holds the latest run. When
     // one of the inputs is the log file itself, truncating it would destroy
@@ -39,7 +53,7 @@ bool convert_batch(const std::vector<std::string>& paths, const ConversionOption
         // Complete in the log before the conversion starts, so a crash or a
         // hang shows which input caused it.
         write_line(log, {"file : ", path});
-        const bool ok = convert_file(path, options);
+        const bool ok = report_conversion(convert_file(path, options));
         all_ok = all_ok && ok;
         write_line(log, ok ? "  parse ok" : "  parse failure");
     }

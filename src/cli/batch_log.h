@@ -10,6 +10,10 @@
 
 namespace kelvarin {
 
+// Prints what a conversion reports: "Invalid file specified" on standard
+// output, each problem on standard error. Returns whether it succeeded.
+bool report_conversion(const ConversionResult& result);
+
 // Converts each path in turn, reporting in the batch log of the working
 // directory. A log that cannot be opened or written costs only its lines
 // (and one line on standard error). Returns true when every conversion

@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
     }
     if (!options.out_folder.empty() && !prepare_out_folder(options.out_folder)) return 2;
     if (paths.empty()) {
-        const bool ok = kelvarin::convert_file("tex/test2.tex", options);
+        const bool ok = kelvarin::report_conversion(kelvarin::convert_file("tex/test2.tex", options));
         std::fputs(ok ? "  parse ok\n" : "  parse failure\n", stdout);
         std::fflush(stdout);
         return ok ? 0 : 1;

@@ -1,7 +1,6 @@
 #include "core/conversion_job.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include "classic/body_translator.h"
@@ -19,23 +18,13 @@ namespace kelvarin {
 
 namespace {
 
-void report_invalid_file() {
-    std::fputs("Invalid file specified\n", stdout);
-    std::fflush(stdout);
+// A problem, naming the file it is about.
+void report(ConversionResult& result, const std::string& path, const std::string& message) {
+    result.problems.push_back(path + ": " + message);
 }
 
-// One line on standard error, so standard output keeps only its own lines.
-void report(const std::string& path, const std::string& message) {
-    std::fputs("kelvarin: ", stderr);
-    std::fwrite(path.data(), 1, path.size(), stderr);
-    std::fputs(": ", stderr);
-    std::fwrite(message.data(), 1, message.size(), stderr);
-    std::fputs("\n", stderr);
-    std::fflush(stderr);
-}
-
-void report_problem(const std::string& path, const char* what, int error_number) {
-    report(path, std::string(what) + ": " + std::strerror(error_number));
+void report_problem(ConversionResult& result, const std::string& path, const char* what, int error_number) {
+    report(result, path, std::string(what) + ": " + std::strerror(error_number));
 }
 
 // A preamble line naming the document class is kept with the class alone,
@@ -136,52 +125,55 @@ OutputNames output_names(const std::string& input_path, const ConversionOptions&
 // input itself under another name would be truncated on opening and the
 // source lost, and an output that cannot be written would leave a new page
 // beside an old equation document, whose image numbers no longer match it.
-bool outputs_can_be_written(const std::string& input_path, const OutputNames& names) {
+bool outputs_can_be_written(ConversionResult& result, const std::string& input_path, const OutputNames& names) {
     for (const std::string* output : {&names.wiki, &names.equations}) {
         if (is_same_file(input_path, *output)) {
-            report(*output, "is the input itself; nothing was written");
+            report(result, *output, "is the input itself; nothing was written");
             return false;
         }
         if (!can_write_at(*output)) {
-            report_problem(*output, "cannot be written", errno);
+            report_problem(result, *output, "cannot be written", errno);
             return false;
         }
     }
     return true;
 }
 
-bool open_page_output(LineOutput& out, const std::string& path, bool replacing) {
+bool open_page_output(ConversionResult& result, LineOutput& out, const std::string& path, bool replacing) {
     if (replacing ? open_replacing_output(out, path) : open_output(out, path)) return true;
-    report_problem(path, "cannot be written", errno);
+    report_problem(result, path, "cannot be written", errno);
     return false;
 }
 
 // Closes an output, renaming it into place when it is a replacing one.
-bool finish_page_output(LineOutput& out, const std::string& path, bool replacing) {
+bool finish_page_output(ConversionResult& result, LineOutput& out, const std::string& path, bool replacing) {
     if (replacing ? commit_output(out) : close_output(out)) return true;
-    report_problem(path, "write error", out.error_number);
+    report_problem(result, path, "write error", out.error_number);
     return false;
 }
 
 }  // namespace
 
-bool convert_file(const std::string& input_path, const ConversionOptions& options) {
+ConversionResult convert_file(const std::string& input_path, const ConversionOptions& options) {
+    ConversionResult result;
     LineInput in;
     if (!open_input(in, input_path)) {
-        report_invalid_file();
-        report(input_path, in.open_problem);
-        return false;
+        result.ok = false;
+        result.invalid_file = true;
+        report(result, input_path, in.open_problem);
+        return result;
     }
 
     JobState job;
     const OutputNames names = output_names(input_path, options);
     job.equation_prefix = names.equation_prefix;
     const bool replacing = options.rich;
-    if (!outputs_can_be_written(input_path, names) ||
-        !open_page_output(job.wiki, names.wiki, replacing)) {
+    if (!outputs_can_be_written(result, input_path, names) ||
+        !open_page_output(result, job.wiki, names.wiki, replacing)) {
         close_input(in);
-        report_invalid_file();
-        return false;
+        result.ok = false;
+        result.invalid_file = true;
+        return result;
     }
 
     if (options.rich) {
@@ -191,28 +183,29 @@ bool convert_file(const std::string& input_path, const ConversionOptions& option
     read_source(job, in);
     if (job.rich_mode && job.in_document) rich_finish_body(job);
     close_input(in);
-    bool ok = true;
+    bool& ok = result.ok;
     if (in.read_error) {
-        report_problem(input_path, "read error", in.error_number);
+        report_problem(result, input_path, "read error", in.error_number);
         ok = false;
     } else if (!job.in_document) {
         // Not a failure (a file of macros converts to an empty page, as it
         // should), but a chapter of a book looks like one, and an empty page
         // with "parse ok" would leave its user guessing.
-        report(input_path,
+        report(result, input_path,
                "no \\begin{document} in it, so its wiki page is empty; to convert a "
                "chapter of a book, flatten the book into one file first (README: "
                "Books and multi-file papers)");
     }
 
     LineOutput equations;
-    if (!open_page_output(equations, names.equations, replacing)) {
+    if (!open_page_output(result, equations, names.equations, replacing)) {
         if (replacing)
             discard_output(job.wiki);
         else
             close_output(job.wiki);
-        report_invalid_file();
-        return false;
+        result.ok = false;
+        result.invalid_file = true;
+        return result;
     }
     write_equation_document(equations, job.preamble_lines,
                             job.equation_prefix, job.settings, job.registry);
@@ -226,15 +219,16 @@ bool convert_file(const std::string& input_path, const ConversionOptions& option
         for (const auto& [out, path] : {std::pair<LineOutput*, const std::string*>{&job.wiki, &names.wiki},
                                         {&equations, &names.equations}})
             if (out->failed)
-                report(*path, std::string("write error: ") + std::strerror(out->error_number) +
+                report(result, *path, std::string("write error: ") + std::strerror(out->error_number) +
                                   "; the old page and equation document are kept");
         discard_output(equations);
         discard_output(job.wiki);
-        return false;
+        result.ok = false;
+        return result;
     }
-    if (!finish_page_output(equations, names.equations, replacing)) ok = false;
-    if (!finish_page_output(job.wiki, names.wiki, replacing)) ok = false;
-    return ok;
+    if (!finish_page_output(result, equations, names.equations, replacing)) ok = false;
+    if (!finish_page_output(result, job.wiki, names.wiki, replacing)) ok = false;
+    return result;
 }
 
 }  // namespace kelvarin

@@ -3,6 +3,7 @@
 #define KELVARIN_CONVERSION_JOB_H
 
 #include <string>
+#include <vector>
 
 namespace kelvarin {
 
@@ -11,12 +12,16 @@ struct ConversionOptions {
     std::string out_folder;  // empty: the outputs go beside the input
 };
 
-// Converts the LaTeX source at `input_path` (taken byte for byte). Returns
-// true when the input was read to its end and both outputs were written in
-// full; false on a failed open (reported as "Invalid file specified" on
-// standard output and the reason on standard error), a read error or a
-// write error (reported on standard error).
-bool convert_file(const std::string& input_path, const ConversionOptions& options = {});
+// What one conversion gave. The engine prints nothing itself: the caller
+// says what it reports, and where.
+struct ConversionResult {
+    bool ok = true;                     // the input read to its end, both outputs written in full
+    bool invalid_file = false;          // the input or an output could not be opened
+    std::vector<std::string> problems;  // one line each, naming the file: "paper.tex: read error: ..."
+};
+
+// Converts the LaTeX source at `input_path` (taken byte for byte).
+ConversionResult convert_file(const std::string& input_path, const ConversionOptions& options = {});
 
 }  // namespace kelvarin
 
