@@ -80,6 +80,10 @@ std::string& line_sink(RichState& r);
 // Acts on the declarations of a preamble line (theorem kinds, the title
 // block, equation numbering) and on nothing else.
 void read_declarations(Walk& w);
+// A command at `at` (its backslash): translated into `out` (or acted on at
+// the top of the line). Returns the position after it, or kNoPosition to
+// carry the line on.
+std::size_t command(Walk& w, std::size_t at, std::size_t end, std::string* out, bool may_carry);
 
 // --- blocks.cpp -------------------------------------------------------------
 // Each returns the position after what it consumed.

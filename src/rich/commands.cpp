@@ -1,0 +1,209 @@
+// The command table and the dispatch of a command met in the walk: control
+// symbols, known commands by their signature and handler, text symbols, and
+// any other command, which keeps the text of its arguments.
+#include "rich/commands.h"
+
+#include <unordered_map>
+
+#include "rich/latex_characters.h"
+
+namespace kelvarin {
+
+namespace {
+
+// Dropped with its arguments: "*" and each argument with an optional one
+// before it, as "\vspace*{1em}" or "\setlength{\parindent}{0pt}".
+constexpr std::string_view kDrop1 = "*omo";
+constexpr std::string_view kDrop2 = "*omomo";
+constexpr std::string_view kDrop3 = "*omomomo";
+
+const std::unordered_map<std::string_view, CommandSpec>& table() {
+    using Map = std::unordered_map<std::string_view, CommandSpec>;
+    static const Map commands = [] {
+        Map m;
+        const auto add = [&m](std::initializer_list<std::string_view> names, CommandSpec spec) {
+            for (std::string_view name : names) m.emplace(name, spec);
+        };
+        // Structure.
+        add({"part", "chapter", "section", "subsection", "subsubsection", "paragraph", "subparagraph"},
+            {"", heading_command});
+        add({"begin"}, {"", begin_command});
+        add({"end"}, {"", end_command});
+        add({"item"}, {"", item_command});
+        add({"maketitle"}, {"", maketitle_command});
+        add({"tableofcontents"}, {"", contents_command});
+        add({"appendix"}, {"", appendix_command});
+        add({"par"}, {"", paragraph_command});
+        add({"newline", "linebreak"}, {"o", line_break});
+        // References and citations.
+        add({"label"}, {"m", label_command});
+        add({"ref", "pageref", "eqref", "cref", "Cref", "autoref", "nameref", "vref", "cpageref"},
+            {"*m", reference_command});
+        add({"hyperref"}, {"", hyperref_command});
+        add({"cite", "citep", "citet", "citealp", "citealt", "citeauthor", "citeyear", "citenum", "parencite",
+             "textcite", "autocite", "footcite", "Cite", "Citep", "Citet"},
+            {"*oom", cite_command});
+        add({"nocite"}, {"*oom", nocite_command});
+        add({"bibitem"}, {"om", bibitem_command});
+        add({"newblock"}, {"", newblock_command});
+        // Text.
+        add({"footnote", "footnotetext", "thanks"}, {"om", footnote_command});
+        add({"url", "nolinkurl"}, {"m", url_command});
+        add({"href"}, {"m", href_command});
+        add({"emph", "textit", "textsl", "emph*"}, {"*o|m", emphasis_command, Font::italic});
+        add({"textbf"}, {"*o|m", emphasis_command, Font::bold});
+        add({"underline", "uline"}, {"*o|m", emphasis_command, Font::underline});
+        add({"sout", "st"}, {"*o|m", emphasis_command, Font::strike});
+        add({"texttt", "textsc", "textrm", "textsf", "textup", "textmd", "textnormal", "mbox", "text", "hbox",
+             "textsuperscript", "textsubscript", "fbox", "framebox", "makebox"},
+            {"*o|m", emphasis_command, Font::plain});
+        add({"textcolor", "colorbox", "foreignlanguage", "hyperlink", "hypertarget", "raisebox", "parbox",
+             "scalebox", "rotatebox"},
+            {"omom", text_of_last_argument});
+        add({"resizebox"}, {"omomom", text_of_last_argument});
+        add({"bf", "bfseries"}, {"", font_switch, Font::bold});
+        add({"it", "itshape", "em", "sl", "slshape"}, {"", font_switch, Font::italic});
+        add({"tt", "ttfamily", "sc", "scshape", "rm", "rmfamily", "sf", "sffamily", "normalfont", "upshape",
+             "mdseries", "tiny", "scriptsize", "footnotesize", "small", "normalsize", "large", "Large", "LARGE",
+             "huge", "Huge", "selectfont", "boldmath", "unboldmath"},
+            {"", font_switch, Font::plain});
+        add({"hspace"}, {kDrop1, horizontal_space});
+        add({"quad", "qquad", "enspace", "thinspace", "hfill", "hfil"}, {"*o", horizontal_space});
+        add({"verb", "lstinline"}, {"", verb_command});
+        add({"mintinline"}, {"", mintinline_command});
+        add({"ensuremath"}, {"m", ensuremath_command});
+        add({"vskip", "hskip", "kern"}, {"", skip_command});
+        add({"noindent", "indent", "medskip", "bigskip", "smallskip", "newpage", "clearpage", "cleardoublepage",
+             "pagebreak", "nolinebreak", "nopagebreak", "centering", "raggedright", "raggedleft", "flushbottom",
+             "raggedbottom", "protect", "relax", "vfill", "sloppy", "fussy", "frontmatter", "mainmatter",
+             "backmatter", "FloatBarrier", "listoffigures", "listoftables", "printindex", "makeindex",
+             "ignorespaces", "unskip", "onecolumn", "twocolumn", "null", "leavevmode", "strut", "break",
+             "printbibliography", "today", "xspace", "footnotemark", "hrule", "smallbreak", "medbreak",
+             "bigbreak", "justifying", "noalign"},
+            {"", nothing_command});
+        // Floats and tables.
+        add({"includegraphics"}, {"*o|m", includegraphics_command});
+        add({"caption", "subcaption"}, {"*o|m", caption_command});
+        add({"captionof"}, {"*omoo|m", caption_command});
+        add({"subfloat", "subfigure"}, {"om", subfloat_command});
+        add({"multicolumn"}, {"momom", multicolumn_command});
+        add({"multirow"}, {"momom", multirow_command});
+        add({"hline", "toprule", "midrule", "bottomrule", "cline", "cmidrule"}, {"", rule_command});
+        // Declarations, and what goes with its arguments.
+        add({"color", "index", "glossary", "vspace", "addvspace", "phantom", "hphantom", "vphantom",
+             "thispagestyle", "pagestyle", "pagenumbering", "markright", "theoremstyle", "usepackage",
+             "RequirePackage", "graphicspath", "hypersetup", "bibliographystyle", "bibliography",
+             "addbibresource", "input", "include", "includeonly", "linespread", "captionsetup", "pagecolor",
+             "enlargethispage", "lstset"},
+            {kDrop1, drop_command});
+        add({"setlength", "addtolength", "setcounter", "addtocounter", "markboth"}, {kDrop2, drop_command});
+        add({"addcontentsline", "definecolor"}, {kDrop3, drop_command});
+        add({"newcommand", "renewcommand", "providecommand", "DeclareMathOperator"}, {"*", definition_command});
+        add({"newenvironment", "renewenvironment"}, {"*", environment_definition_command});
+        add({"def", "gdef", "edef", "xdef"}, {"", def_command});
+        add({"let"}, {"", let_command});
+        add({"title"}, {"om", title_command, Font::none, true});
+        add({"author"}, {"om", author_command, Font::none, true});
+        add({"date"}, {"om", date_command, Font::none, true});
+        add({"newtheorem"}, {"*mOmO", newtheorem_command, Font::none, true});
+        add({"numberwithin"}, {"mm", numberwithin_command, Font::none, true});
+        return m;
+    }();
+    return commands;
+}
+
+// Any command kelvarin does not know: the text of its arguments, without
+// the command; one without arguments stays as written.
+std::size_t unknown_command(CommandCall& call) {
+    Walk& w = call.w;
+    std::size_t p = skip_optional_argument(w.index, call.after, false);
+    bool any = false;
+    while (true) {
+        const Argument arg = read_argument(w, p, call.end);
+        if (!arg.found) break;
+        if (!arg.closed) return any ? p : call.unclosed(call.after);
+        if (any) call.sink.push_back(' ');
+        walk(w, arg.begin, arg.end, call.top() ? nullptr : call.out);
+        any = true;
+        p = skip_optional_argument(w.index, arg.next, false);
+    }
+    return any ? p : call.as_written();
+}
+
+// A symbol spelled as a command: its character. As in LaTeX, blanks after
+// the name are part of it: "\ss e" is one word; "\LaTeX{}" and "\ldots{}"
+// keep the blank after them with an empty group.
+std::size_t text_symbol_command(CommandCall& call, std::string_view symbol) {
+    append_source_text(call.w, call.sink, symbol);
+    const std::string_view t = call.w.text;
+    if (t.substr(call.after, 2) == "{}") return call.after + 2;
+    return skip_blanks(t, call.after);
+}
+
+}  // namespace
+
+std::size_t CommandCall::as_written() const {
+    sink.append(w.text.substr(at, after - at));
+    return after;
+}
+
+const CommandSpec* find_command(std::string_view name) {
+    const auto found = table().find(name);
+    return found == table().end() ? nullptr : &found->second;
+}
+
+std::size_t stop_at(const CommandCall& call, const CommandArguments& a) {
+    switch (a.status) {
+        case CommandArguments::missing: return a.next;
+        case CommandArguments::unclosed: return call.unclosed(a.carry_from);
+        case CommandArguments::complete: break;
+    }
+    return kNoStop;
+}
+
+std::string& sink_of(Walk& w, std::string* out) { return out != nullptr ? *out : line_sink(w.r); }
+
+std::size_t command(Walk& w, std::size_t at, std::size_t end, std::string* out, bool may_carry) {
+    const std::string_view t = w.text;
+    const std::size_t length = command_name_length(t, at);
+    std::string& sink = sink_of(w, out);
+    if (length == 0 || at + 1 + length > end) {
+        sink.push_back('\\');
+        return at + 1;
+    }
+    const std::string_view name = t.substr(at + 1, length);
+    const std::size_t after = at + 1 + length;
+    const bool letter = (name[0] >= 'a' && name[0] <= 'z') || (name[0] >= 'A' && name[0] <= 'Z');
+    if (length == 1 && !letter) return control_symbol(w, at, end, out, may_carry);
+    if (is_accent(name) && after < end && t[after] == '{') {
+        const std::size_t next = accent(w, name[0], after, end, sink);
+        if (next != after) return next;
+    }
+    static const CommandSpec kUnknown{"", nullptr};
+    const CommandSpec* spec = find_command(name);
+    CommandCall call{w, spec != nullptr ? *spec : kUnknown, name, at, after, end, out, sink, may_carry};
+    if (spec == nullptr) {
+        if (const std::string_view symbol = text_symbol(name); !symbol.empty())
+            return text_symbol_command(call, symbol);
+        return unknown_command(call);
+    }
+    const CommandArguments arguments = read_arguments(w, spec->signature, after, end);
+    return spec->handler(call, arguments);
+}
+
+void read_declarations(Walk& w) {
+    std::string ignored;
+    std::size_t p = 0;
+    while ((p = find_byte(w.index, '\\', p)) != kNoPosition) {
+        const std::size_t length = command_name_length(w.text, p);
+        const CommandSpec* spec = find_command(w.text.substr(p + 1, length));
+        if (spec != nullptr && spec->declaration) {
+            const std::size_t next = command(w, p, w.text.size(), &ignored, false);
+            p = next == kNoPosition ? p + 1 + length : next;
+        } else {
+            p += 1 + std::max<std::size_t>(length, 1);
+        }
+    }
+}
+
+}  // namespace kelvarin

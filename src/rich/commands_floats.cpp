@@ -1,0 +1,94 @@
+// Images, captions and the commands of tables: cells over columns and
+// rows, and rules.
+#include <cstdlib>
+
+#include "core/job_state.h"
+#include "io/text_helpers.h"
+#include "rich/commands.h"
+#include "wiki/markup.h"
+
+namespace kelvarin {
+
+namespace {
+
+// "\multicolumn{n}{align}{text}" and "\multirow{n}{width}{text}": the text,
+// and for a cell over columns, the wiki's ">" cells that join it with the
+// ones after it.
+std::size_t spanning_cell(CommandCall& call, const CommandArguments& a, bool over_columns) {
+    if (const std::size_t stop = stop_at(call, a); stop != kNoStop) return stop;
+    Walk& w = call.w;
+    if (over_columns && call.top() && w.r.tabular.depth > 0) {
+        const long span = std::strtol(std::string(a[0].text).c_str(), nullptr, 10);
+        for (long k = 1; k < span && k < 64; ++k) w.r.tabular.cells.push_back(">");
+    }
+    const Argument& text = a[4];
+    walk(w, text.begin, text.end, call.top() ? nullptr : call.out);
+    return text.next;
+}
+
+}  // namespace
+
+std::size_t includegraphics_command(CommandCall& call, const CommandArguments& a) {
+    if (const std::size_t stop = stop_at(call, a); stop != kNoStop) return stop;
+    const Argument& file = a[1];
+    if (in_figure(call.w.r))
+        add_image(call.w, std::string(trim_blanks_and_tabs(file.text)));
+    else
+        call.sink.append(wiki::inline_image(trim_blanks_and_tabs(file.text)));
+    return file.next;
+}
+
+std::size_t caption_command(CommandCall& call, const CommandArguments& a) {
+    if (const std::size_t stop = stop_at(call, a); stop != kNoStop) return stop;
+    const Argument& arg = a[a.count - 1];
+    std::string text(trim_blanks_and_tabs(translate_argument(call.w, arg)));
+    if (call.top())
+        set_caption(call.w, std::move(text), !a.star && call.name != "subcaption");
+    else
+        call.sink.append(text);
+    return arg.next;
+}
+
+std::size_t subfloat_command(CommandCall& call, const CommandArguments& a) {
+    Walk& w = call.w;
+    // The subcaption is translated first, as it stands first.
+    const std::string sub = a[0].found ? translate_range(w, a[0].begin, a[0].end) : std::string();
+    if (const std::size_t stop = stop_at(call, a); stop != kNoStop) return stop;
+    const Argument& body = a[1];
+    const std::size_t images = figure_images(w.r);
+    walk(w, body.begin, body.end, call.top() ? nullptr : call.out);
+    if (figure_images(w.r) > images)
+        set_subcaption(w, sub);
+    else
+        call.sink.append(sub);
+    return body.next;
+}
+
+std::size_t multicolumn_command(CommandCall& call, const CommandArguments& a) {
+    return spanning_cell(call, a, true);
+}
+
+std::size_t multirow_command(CommandCall& call, const CommandArguments& a) {
+    return spanning_cell(call, a, false);
+}
+
+// "\hline" and its kin; a rule right under a table's first row makes that
+// row its header.
+std::size_t rule_command(CommandCall& call, const CommandArguments&) {
+    Walk& w = call.w;
+    const std::string_view t = w.text;
+    std::size_t p = call.after;
+    if (call.name == "cmidrule" && p < call.end && t[p] == '(') {
+        const std::size_t close = t.find(')', p);
+        if (close != std::string_view::npos && close < call.end) p = close + 1;
+    }
+    if (call.name == "cline" || call.name == "cmidrule") {
+        const CommandArguments columns = read_arguments(w, "oomo", p, call.end);
+        if (columns.status == CommandArguments::unclosed) return call.unclosed(call.after);
+        p = columns.next;
+    }
+    if (call.top() && w.r.tabular.depth > 0 && (call.name == "hline" || call.name == "midrule")) table_rule(w);
+    return p;
+}
+
+}  // namespace kelvarin
