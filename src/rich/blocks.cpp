@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "core/job_state.h"
+#include "rich/environments.h"
 #include "rich/internal.h"
 #include "io/text_helpers.h"
 #include "wiki/markup.h"
@@ -15,22 +16,6 @@ namespace {
 
 // Bars in translated text that goes into a table row would end its cell.
 std::string escape_bars(std::string_view text) { return wiki::escape_bars(text); }
-
-bool is_code_environment(std::string_view name) {
-    for (std::string_view code : kCodeEnvironments)
-        if (name == code) return true;
-    return false;
-}
-
-// Environments that hold no text of their own and whose brace arguments are
-// layout (widths, column counts), dropped with them.
-int layout_arguments(std::string_view name) {
-    if (one_of(name, {"minipage", "multicols", "multicols*", "spacing", "otherlanguage", "adjustbox",
-                      "subfigure", "wrapfigure", "wraptable"}))
-        return name == "wrapfigure" || name == "wraptable" ? 2 : 1;
-    if (name == "list") return 2;
-    return 0;
-}
 
 OpenEnvironment environment(OpenEnvironment::Kind kind, std::string_view name, const RichState& r) {
     OpenEnvironment env;
@@ -83,13 +68,10 @@ std::size_t open_code(Walk& w, std::string_view name, std::size_t at, std::size_
     return close == std::string_view::npos ? end : p + close + marker.size();
 }
 
-void open_list(Walk& w, std::string_view name) {
+void open_list(Walk& w, std::string_view name, char marker) {
     flush_line(w.job, w.r);
     OpenEnvironment env = environment(OpenEnvironment::list, std::string(name), w.r);
-    env.marker = name == "enumerate" || name == "compactenum" ? '+'
-                 : name == "description"                  ? ':'
-                 : name == "thebibliography"              ? 'b'
-                                                          : '-';
+    env.marker = marker;
     env.saved_target = w.r.target;
     if (env.marker == 'b')
         write_wiki_line(w.job, wiki::heading(1, w.r.outline.has_chapters ? "Bibliography" : "References"));
@@ -248,97 +230,125 @@ void paragraph_break(JobState& job, RichState& r) {
     if (r.list_depth == 0 && r.tabular.depth == 0) write_wiki_line(job, "");
 }
 
+namespace {
+
+// What opens each kind of environment. Each returns the position after its
+// opening, or kNoPosition when an argument of it does not close on the line.
+struct Opening {
+    Walk& w;
+    const std::string& name;
+    const EnvironmentSpec& spec;
+    std::size_t p;    // after "\begin{name}"
+    std::size_t end;
+    bool top;
+};
+
+std::size_t open_display(const Opening& o) {
+    std::string_view argument;
+    std::size_t p = o.p;
+    if (o.spec.arguments > 0) {  // alignat's column count
+        const Argument columns = read_argument(o.w, p, o.end);
+        if (columns.closed) {
+            argument = columns.text;
+            p = columns.next;
+        }
+    }
+    return display_formula(o.w, o.name, argument, p, o.end, o.top ? nullptr : &line_sink(o.w.r));
+}
+
+std::size_t open_list_environment(const Opening& o) {
+    const std::size_t p = skip_environment_arguments(o.w, o.p, o.end, o.spec.arguments);
+    if (p == kNoPosition) return kNoPosition;
+    open_list(o.w, o.name, o.spec.marker);
+    return p;
+}
+
+std::size_t open_quote(const Opening& o) {
+    RichState& r = o.w.r;
+    flush_line(o.w.job, r);
+    r.environments.push_back(environment(OpenEnvironment::quote, o.name, r));
+    ++r.quote_depth;
+    r.quote_opening_due = true;
+    return o.p;
+}
+
+std::size_t open_abstract(const Opening& o) {
+    RichState& r = o.w.r;
+    flush_line(o.w.job, r);
+    write_wiki_line(o.w.job, "");
+    r.environments.push_back(environment(OpenEnvironment::abstract, o.name, r));
+    r.out = wiki::lead_in("Abstract");
+    return o.p;
+}
+
+// Figures, tables and layout: the arguments of the opening go, and the
+// environment is remembered until its end.
+std::size_t open_container(const Opening& o, OpenEnvironment::Kind kind) {
+    RichState& r = o.w.r;
+    const std::size_t p = skip_environment_arguments(o.w, o.p, o.end, o.spec.arguments);
+    if (p == kNoPosition) return kNoPosition;
+    if (kind == OpenEnvironment::figure || kind == OpenEnvironment::table || o.top) flush_line(o.w.job, r);
+    if (kind == OpenEnvironment::table) write_wiki_line(o.w.job, "");
+    r.environments.push_back(environment(kind, o.name, r));
+    return p;
+}
+
+std::size_t open_subfigure(const Opening& o) {
+    const std::size_t p = skip_environment_arguments(o.w, o.p, o.end, o.spec.arguments);
+    if (p == kNoPosition) return kNoPosition;
+    o.w.r.environments.push_back(environment(OpenEnvironment::subfigure, o.name, o.w.r));
+    return p;
+}
+
+std::size_t open_tabular(const Opening& o) {
+    RichState& r = o.w.r;
+    const std::size_t p = skip_environment_arguments(o.w, o.p, o.end, o.spec.arguments);
+    if (p == kNoPosition) return kNoPosition;
+    flush_line(o.w.job, r);
+    if (r.tabular.depth == 0 && innermost(r, OpenEnvironment::table) == nullptr) write_wiki_line(o.w.job, "");
+    if (r.tabular.depth++ == 0) {
+        r.tabular = TabularState{};
+        r.tabular.depth = 1;
+    }
+    r.environments.push_back(environment(OpenEnvironment::tabular, o.name, r));
+    return p;
+}
+
+}  // namespace
+
 std::size_t begin_environment(Walk& w, std::size_t at, std::size_t end, bool top) {
     const Argument arg = read_argument(w, at, end);
     if (!arg.found) return at;
     if (!arg.closed) return kNoPosition;
     const std::string name(trim_blanks_and_tabs(arg.text));
-    std::size_t p = arg.next;
-    RichState& r = w.r;
-    if (name == "document") return p;
-    if (is_code_environment(name)) return open_code(w, name, p, end);
-    if (is_display_environment(name)) {
-        std::string_view argument;
-        if (name == "alignat" || name == "alignat*") {
-            const Argument columns = read_argument(w, p, end);
-            if (columns.closed) {
-                argument = columns.text;
-                p = columns.next;
-            }
-        }
-        return display_formula(w, name, argument, p, end, top ? nullptr : &line_sink(r));
+    const EnvironmentSpec& spec = environment_spec(name);
+    const Opening o{w, name, spec, arg.next, end, top};
+    switch (spec.kind) {
+        case EnvironmentKind::document: return o.p;
+        case EnvironmentKind::code: return open_code(w, name, o.p, end);
+        case EnvironmentKind::display: return open_display(o);
+        case EnvironmentKind::list: return open_list_environment(o);
+        case EnvironmentKind::quote: return open_quote(o);
+        case EnvironmentKind::abstract: return open_abstract(o);
+        default: break;
     }
-    if (one_of(name, {"itemize", "enumerate", "description", "compactitem", "compactenum",
-                      "thebibliography"})) {
-        p = skip_environment_arguments(w, p, end, name == "thebibliography" ? 1 : 0);
-        if (p == kNoPosition) return kNoPosition;
-        open_list(w, name);
-        return p;
-    }
-    if (one_of(name, {"quote", "quotation", "verse"})) {
-        flush_line(w.job, r);
-        r.environments.push_back(environment(OpenEnvironment::quote, name, r));
-        ++r.quote_depth;
-        r.quote_opening_due = true;
-        return p;
-    }
-    if (name == "abstract") {
-        flush_line(w.job, r);
-        write_wiki_line(w.job, "");
-        r.environments.push_back(environment(OpenEnvironment::abstract, name, r));
-        r.out = wiki::lead_in("Abstract");
-        return p;
-    }
-    if (const TheoremKind* kind = theorem_kind(r, name)) {
+    // The paper's own theorem kinds come before the other environments.
+    if (const TheoremKind* kind = theorem_kind(w.r, name)) {
         std::string title;
-        const std::size_t q = translate_optional_argument(w, p, true, title);
+        const std::size_t q = translate_optional_argument(w, o.p, true, title);
         open_theorem(w, name, *kind, std::move(title));
         return q;
     }
-    if (one_of(name, {"figure", "figure*", "wrapfigure", "SCfigure", "sidewaysfigure"})) {
-        p = skip_environment_arguments(w, p, end, layout_arguments(name));
-        if (p == kNoPosition) return kNoPosition;
-        flush_line(w.job, r);
-        OpenEnvironment env = environment(OpenEnvironment::figure, name, w.r);
-        r.environments.push_back(std::move(env));
-        return p;
-    }
-    if (name == "subfigure") {
-        p = skip_environment_arguments(w, p, end, 1);
-        if (p == kNoPosition) return kNoPosition;
-        r.environments.push_back(environment(OpenEnvironment::subfigure, name, r));
-        return p;
-    }
-    if (one_of(name, {"table", "table*", "wraptable", "sidewaystable"})) {
-        p = skip_environment_arguments(w, p, end, layout_arguments(name));
-        if (p == kNoPosition) return kNoPosition;
-        flush_line(w.job, r);
-        write_wiki_line(w.job, "");
-        OpenEnvironment env = environment(OpenEnvironment::table, name, w.r);
-        r.environments.push_back(std::move(env));
-        return p;
-    }
-    if (one_of(name, {"tabular", "tabular*", "tabularx", "longtable", "tabu", "supertabular"})) {
-        const int count = name == "tabular" || name == "longtable" || name == "tabu" ? 1 : 2;
-        p = skip_environment_arguments(w, p, end, count);
-        if (p == kNoPosition) return kNoPosition;
-        flush_line(w.job, r);
-        if (r.tabular.depth == 0 && innermost(r, OpenEnvironment::table) == nullptr)
-            write_wiki_line(w.job, "");
-        if (r.tabular.depth++ == 0) {
-            r.tabular = TabularState{};
-            r.tabular.depth = 1;
-        }
-        r.environments.push_back(environment(OpenEnvironment::tabular, name, r));
-        return p;
+    switch (spec.kind) {
+        case EnvironmentKind::figure: return open_container(o, OpenEnvironment::figure);
+        case EnvironmentKind::subfigure: return open_subfigure(o);
+        case EnvironmentKind::table: return open_container(o, OpenEnvironment::table);
+        case EnvironmentKind::tabular: return open_tabular(o);
+        default: break;
     }
     // Layout and environments kelvarin does not know: their content stays,
     // the environment itself goes.
-    p = skip_environment_arguments(w, p, end, layout_arguments(name));
-    if (p == kNoPosition) return kNoPosition;
-    if (top) flush_line(w.job, r);
-    r.environments.push_back(environment(OpenEnvironment::layout, name, r));
-    return p;
+    return open_container(o, OpenEnvironment::layout);
 }
 
 std::size_t end_environment(Walk& w, std::size_t at, std::size_t end, bool top) {

@@ -4,6 +4,7 @@
 #include <array>
 
 #include "core/job_state.h"
+#include "rich/environments.h"
 #include "rich/internal.h"
 #include "io/text_helpers.h"
 
@@ -19,7 +20,7 @@ constexpr std::size_t kLongestJoinedText = 64 * 1024;
 bool is_blank(std::string_view text) { return trim_blanks_and_tabs(text).empty(); }
 
 bool begins_code(std::string_view text) {
-    for (std::string_view name : kCodeEnvironments)
+    for (std::string_view name : code_environments())
         if (text.find("\\begin{" + std::string(name)) != std::string_view::npos) return true;
     return false;
 }

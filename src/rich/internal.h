@@ -19,11 +19,6 @@ namespace kelvarin {
 
 struct JobState;
 
-// Environments whose lines are taken as they stand: code, and the comment
-// environment that hides them.
-constexpr std::string_view kCodeEnvironments[] = {"verbatim", "verbatim*", "lstlisting",
-                                                  "minted",   "Verbatim",  "comment"};
-
 // Whether `name` is one of `names`.
 inline bool one_of(std::string_view name, std::initializer_list<std::string_view> names) {
     for (std::string_view candidate : names)
@@ -123,7 +118,6 @@ std::size_t display_formula(Walk& w, std::string_view environment, std::string_v
 std::size_t display_line(JobState& job, RichState& r, std::string_view line);
 // A display formula left open at the end of the body: its lines as text.
 void abandon_display(JobState& job, RichState& r);
-bool is_display_environment(std::string_view name);
 // Source row and column of a byte of the logical line.
 std::int64_t row_of(const Walk& w, std::size_t offset);
 std::int64_t column_of(const Walk& w, std::size_t offset);

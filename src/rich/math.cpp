@@ -7,6 +7,7 @@
 
 #include "core/job_state.h"
 #include "classic/math_capture.h"
+#include "rich/environments.h"
 #include "rich/internal.h"
 #include "io/text_helpers.h"
 #include "wiki/markup.h"
@@ -23,11 +24,6 @@ constexpr std::size_t kLongestDisplayBytes = 1 << 20;
 std::string_view base_name_of(std::string_view environment) {
     if (!environment.empty() && environment.back() == '*') environment.remove_suffix(1);
     return environment;
-}
-
-// Environments whose rows, separated by "\\", are numbered one by one.
-bool numbers_rows(std::string_view base) {
-    return one_of(base, {"align", "gather", "eqnarray", "flalign", "alignat"});
 }
 
 // The position after the brace group that starts at `open`, nesting
@@ -210,17 +206,15 @@ std::int64_t register_formula(JobState& job, bool is_inline, std::vector<std::st
 // reference (inline into `out` where a line cannot take a block).
 void finish_display(JobState& job, RichState& r, const OpenDisplay& d, std::string* out) {
     const std::string_view base = base_name_of(d.environment);
-    const bool starred = !d.environment.empty() && d.environment.back() == '*';
-    const bool numbered =
-        !starred && one_of(base, {"equation", "align", "gather", "multline", "eqnarray", "flalign",
-                                  "alignat"});
+    const EnvironmentSpec& spec = environment_spec(d.environment);
+    const bool numbered = spec.numbered;
     std::string content;
     for (const std::string& line : d.lines) {
         content.append(line);
         content.push_back('\n');
     }
-    std::vector<FormulaRow> rows = read_rows(content, numbers_rows(base));
-    if (!numbers_rows(base)) {
+    std::vector<FormulaRow> rows = read_rows(content, spec.numbers_rows);
+    if (!spec.numbers_rows) {
         // One number for the whole formula.
         for (std::size_t i = 1; i < rows.size(); ++i) {
             rows[0].labels.insert(rows[0].labels.end(), rows[i].labels.begin(), rows[i].labels.end());
@@ -284,11 +278,6 @@ std::string end_marker_of(std::string_view environment) {
 
 }  // namespace
 
-bool is_display_environment(std::string_view name) {
-    return one_of(base_name_of(name), {"equation", "align", "gather", "multline", "eqnarray", "flalign",
-                                       "alignat", "displaymath", "math"});
-}
-
 std::int64_t row_of(const Walk& w, std::size_t offset) {
     if (w.rows == nullptr || w.rows->empty()) return w.job.line_number;
     const auto after = std::upper_bound(w.rows->begin(), w.rows->end(), static_cast<std::int64_t>(offset),
@@ -332,7 +321,7 @@ std::size_t display_formula(Walk& w, std::string_view environment, std::string_v
     if (close != std::string_view::npos) {
         d.lines.emplace_back(w.text.substr(content, close - content));
         d.rows.push_back(row_of(w, content));
-        if (base_name_of(environment) == "math") {
+        if (environment_spec(environment).inline_math) {
             std::string& sink = out != nullptr ? *out : line_sink(w.r);
             inline_formula(w, trim_blanks_and_tabs(d.lines.front()), content, close, sink);
         } else {
@@ -373,7 +362,7 @@ std::size_t display_line(JobState& job, RichState& r, std::string_view line) {
     }
     const std::size_t after = close + d.end_marker.size();
     d.open = false;
-    if (base_name_of(d.environment) == "math") {
+    if (environment_spec(d.environment).inline_math) {
         // \begin{math} over several lines: one inline formula, joined.
         std::string joined;
         for (const std::string& part : d.lines) joined.append(joined.empty() ? "" : " ").append(part);

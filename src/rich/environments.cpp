@@ -1,0 +1,71 @@
+#include "rich/environments.h"
+
+#include <unordered_map>
+
+namespace kelvarin {
+
+namespace {
+
+using Kind = EnvironmentKind;
+
+const std::unordered_map<std::string_view, EnvironmentSpec>& table() {
+    using Map = std::unordered_map<std::string_view, EnvironmentSpec>;
+    static const Map environments = [] {
+        Map m;
+        const auto add = [&m](std::initializer_list<std::string_view> names, EnvironmentSpec spec) {
+            for (std::string_view name : names) m.emplace(name, spec);
+        };
+        add({"document"}, {Kind::document});
+        for (std::string_view name : code_environments()) add({name}, {Kind::code});
+        // Display math, starred or not; the starred forms are never numbered.
+        const auto display = [&](std::string_view name, EnvironmentSpec spec) {
+            spec.kind = Kind::display;
+            m.emplace(name, spec);
+        };
+        for (const auto& [name, starred] : std::initializer_list<std::pair<std::string_view, std::string_view>>{
+                 {"equation", "equation*"}, {"multline", "multline*"}})
+            display(name, {Kind::display, 0, 0, true}), display(starred, {Kind::display, 0, 0, false});
+        for (const auto& [name, starred] : std::initializer_list<std::pair<std::string_view, std::string_view>>{
+                 {"align", "align*"}, {"gather", "gather*"}, {"eqnarray", "eqnarray*"}, {"flalign", "flalign*"}})
+            display(name, {Kind::display, 0, 0, true, true}), display(starred, {Kind::display, 0, 0, false, true});
+        display("alignat", {Kind::display, 1, 0, true, true});
+        display("alignat*", {Kind::display, 1, 0, false, true});
+        display("displaymath", {Kind::display});
+        display("displaymath*", {Kind::display});
+        display("math", {Kind::display, 0, 0, false, false, true});
+        display("math*", {Kind::display, 0, 0, false, false, true});
+        add({"itemize", "compactitem"}, {Kind::list, 0, '-'});
+        add({"enumerate", "compactenum"}, {Kind::list, 0, '+'});
+        add({"description"}, {Kind::list, 0, ':'});
+        add({"thebibliography"}, {Kind::list, 1, 'b'});
+        add({"quote", "quotation", "verse"}, {Kind::quote});
+        add({"abstract"}, {Kind::abstract});
+        add({"figure", "figure*", "SCfigure", "sidewaysfigure"}, {Kind::figure});
+        add({"wrapfigure"}, {Kind::figure, 2});
+        add({"subfigure"}, {Kind::subfigure, 1});
+        add({"table", "table*", "sidewaystable"}, {Kind::table});
+        add({"wraptable"}, {Kind::table, 2});
+        add({"tabular", "longtable", "tabu"}, {Kind::tabular, 1});
+        add({"tabular*", "tabularx", "supertabular"}, {Kind::tabular, 2});
+        add({"minipage", "multicols", "multicols*", "spacing", "otherlanguage", "adjustbox"}, {Kind::layout, 1});
+        add({"list"}, {Kind::layout, 2});
+        return m;
+    }();
+    return environments;
+}
+
+}  // namespace
+
+const std::vector<std::string_view>& code_environments() {
+    static const std::vector<std::string_view> names = {"verbatim", "verbatim*", "lstlisting",
+                                                        "minted",   "Verbatim",  "comment"};
+    return names;
+}
+
+const EnvironmentSpec& environment_spec(std::string_view name) {
+    static const EnvironmentSpec kLayout{};
+    const auto found = table().find(name);
+    return found == table().end() ? kLayout : found->second;
+}
+
+}  // namespace kelvarin
