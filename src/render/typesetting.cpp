@@ -93,12 +93,38 @@ std::string preamble_place(const std::string& message, const std::string& file, 
     return "";
 }
 
+// What a refused read says: the file, what it is and where it leads, what
+// is read instead, and how to lift it.
+std::string read_refusal(const std::string& name, std::string why, const LatexSetup& setup) {
+    if (why.empty()) why = "files are named relative to the paper's folder, without \"..\" and not hidden";
+    return "latex may not read '" + name + "': " + why + "; only files whose real path lies in the paper's folder (" +
+           setup.paper_folder +
+           ") or the TeX installation are read; kelvarin-render --trust-paper lifts this for a paper whose author "
+           "you trust";
+}
+
 std::string refusal_message(const LatexEvent& event, const LatexSetup& setup) {
     if (event.file == "write")
         return "latex may not write '" + event.text + "': it writes only into a temporary folder";
-    return "latex may not read '" + event.text + "': only files in " + setup.paper_folder +
-           " and the TeX installation are read (no absolute paths, no \"..\", no hidden files); "
-           "kelvarin-render --trust-paper lifts this for a paper whose author you trust";
+    return read_refusal(event.text, why_confined(event.text, setup.confinement), setup);
+}
+
+// latex's "File `leak.tex' not found" (or TeX's "I can't find file"), told
+// as a refusal when the confinement is why the file is not there: a link
+// leading out of the paper's folder, "~" or "$" in the name. Otherwise the
+// message as it is.
+std::string explained(const std::string& message, const LatexSetup& setup) {
+    for (const char* lead : {"File `", "I can't find file `"}) {
+        const std::size_t from = message.find(lead);
+        if (from == std::string::npos) continue;
+        const std::size_t start = from + std::char_traits<char>::length(lead);
+        const std::size_t end = message.find('\'', start);
+        if (end == std::string::npos) continue;
+        const std::string name = message.substr(start, end - start);
+        const std::string why = why_confined(name, setup.confinement);
+        if (!why.empty()) return read_refusal(name, why, setup);
+    }
+    return message;
 }
 
 }  // namespace
@@ -118,12 +144,14 @@ LatexRun typeset_formulas(const EquationPages& doc, const std::vector<std::size_
     ChildCommand command;
     command.argv = {setup.latex, "-interaction=nonstopmode", "-file-line-error", "-no-shell-escape",
                     "-output-directory=" + run_folder, std::string(kJobName) + ".tex"};
-    command.directory = setup.paper_folder;
     command.environment = {setup.trust_paper ? "openin_any=a" : "openin_any=p", "openout_any=p",
                            // long lines, so that a message is not cut in two
                            "max_print_line=1000"};
+    confine_command(command, setup.confinement);
+    if (command.directory.empty()) command.directory = setup.paper_folder;
 
-    LatexOutputReader reader = latex_output_reader("kelvarin" + setup.nonce, setup.paper_folder);
+    LatexOutputReader reader = latex_output_reader("kelvarin" + setup.nonce, command.directory,
+                                                   fs::path(setup.latex).filename().string());
     std::vector<LatexEvent> events;
     const auto start = std::chrono::steady_clock::now();
     std::size_t current = chosen.size();  // the formula latex is in; none yet
@@ -192,13 +220,14 @@ LatexRun typeset_formulas(const EquationPages& doc, const std::vector<std::size_
                     if (!run.ready && !preamble_failed) {
                         preamble_failed = true;
                         preamble_error = event;
+                        preamble_error.text = explained(event.text, setup);
                         preamble_at = preamble_place(event.text, event.file, event.line, "", doc, setup);
                     } else if (!run.ready && preamble_at.empty()) {
                         // A fatal error after the first one may say where.
                         preamble_at = preamble_place(preamble_error.text, event.file, event.line, "", doc, setup);
                     }
                     awaiting_context = run.ready && current < chosen.size() && run.formulas[current].message.empty();
-                    note_problem(event.text);
+                    note_problem(explained(event.text, setup));
                     break;
                 case LatexEventKind::context:
                     if (preamble_failed && preamble_at.empty())
