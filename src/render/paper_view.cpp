@@ -172,6 +172,20 @@ struct FolderWalk {
 
 namespace {
 
+// Where a link in the paper's folder leads, when that is outside it.
+std::string link_leading_out(const std::string& folder, const std::string& rel) {
+    std::error_code ec;
+    const fs::path path = fs::path(folder) / rel;
+    if (fs::symlink_status(path, ec).type() != fs::file_type::symlink) return "";
+    const fs::path real = fs::canonical(path, ec);
+    std::string target_rel;
+    if (ec) return "it is a link that leads nowhere (to a missing file, or round in a loop)";
+    if (inside(real.string(), folder, target_rel)) return "";
+    const std::string written = fs::read_symlink(path, ec).string();
+    return "it is a link to " + (written != real.string() && !ec ? written + ", which leads to " : "") +
+           real.string() + ", outside the paper's folder";
+}
+
 // Reads the names of the paper's folder and below, breadth first, noting
 // every link and where it leads.
 void walk_folder(FolderWalk& walk) {
@@ -217,19 +231,14 @@ void mark_unclean(FolderWalk& walk, std::string rel) {
     while (walk.unclean.insert(rel).second && !rel.empty()) rel = parent_of(rel);
 }
 
-// A folder is unclean when a link in it or below leads out, or leads to an
-// unclean folder; the rest can be shown as they are.
+// A folder is rebuilt in the view when it holds a link, or a folder that is
+// rebuilt: every link is then replaced by one to where it led when looked
+// at, so that a link changed later cannot lead the tools out; the links
+// leading out are left out. Folders without links are shown as they are.
 void find_unclean(FolderWalk& walk) {
-    for (const auto& [link, target] : walk.bad_links) mark_unclean(walk, parent_of(link));
+    for (const auto* links : {&walk.bad_links, &walk.inner_folders, &walk.inner_files})
+        for (const auto& [link, target] : *links) mark_unclean(walk, parent_of(link));
     for (const std::string& folder : walk.unwalked) mark_unclean(walk, folder);
-    for (bool changed = true; changed;) {
-        changed = false;
-        for (const auto& [link, target] : walk.inner_folders)
-            if (walk.unclean.count(target) && !walk.unclean.count(parent_of(link))) {
-                mark_unclean(walk, parent_of(link));
-                changed = true;
-            }
-    }
 }
 
 // Rebuilds the unclean folder `rel` of the paper's folder at `view_root/rel`.
@@ -268,29 +277,16 @@ void build_view(const std::string& scratch, PaperConfinement& c) {
     walk.root = c.paper_folder;
     walk_folder(walk);
     find_unclean(walk);
-    for (const auto& [link, target] : walk.bad_links)
-        c.left_out[link] = target.empty() ? "it is a link that leads nowhere (to a missing file, or round in a loop)"
-                                          : "it is a link to " + target + ", outside the paper's folder";
+    for (const auto& [link, target] : walk.bad_links) {
+        const std::string why = link_leading_out(walk.root, link);
+        c.left_out[link] = !why.empty() ? why : "it is a link that led out of the paper's folder when looked at";
+    }
     for (const std::string& folder : walk.unwalked)
         c.left_out[folder] = "it was not looked at (the paper's folder holds more than " +
                              std::to_string(kMostEntries) + " entries, or it cannot be read)";
     if (!walk.unclean.count("")) return;  // nothing leads out: the folder is its own view
     c.run_folder = (fs::path(scratch) / "view").string();
     mirror(walk, c.run_folder, "");
-}
-
-// Where a link in the paper's folder leads, when that is outside it.
-std::string link_leading_out(const std::string& folder, const std::string& rel) {
-    std::error_code ec;
-    const fs::path path = fs::path(folder) / rel;
-    if (fs::symlink_status(path, ec).type() != fs::file_type::symlink) return "";
-    const fs::path real = fs::canonical(path, ec);
-    std::string target_rel;
-    if (ec) return "it is a link that leads nowhere (to a missing file, or round in a loop)";
-    if (inside(real.string(), folder, target_rel)) return "";
-    const std::string written = fs::read_symlink(path, ec).string();
-    return "it is a link to " + (written != real.string() && !ec ? written + ", which leads to " : "") +
-           real.string() + ", outside the paper's folder";
 }
 
 }  // namespace

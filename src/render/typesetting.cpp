@@ -93,11 +93,51 @@ std::string preamble_place(const std::string& message, const std::string& file, 
     return "";
 }
 
+// A file name as a message shows it: control characters, and the
+// characters that show nothing or turn the text around (zero-width spaces,
+// direction marks and overrides, the byte order mark, the soft hyphen),
+// spelled out, so that a name made to hide cannot.
+std::string shown_name(const std::string& name) {
+    static const struct {
+        const char* bytes;
+        const char* shown;
+    } kHidden[] = {
+        {"\xc2\xad", "<U+00AD>"},     {"\xe2\x80\x8b", "<U+200B>"}, {"\xe2\x80\x8c", "<U+200C>"},
+        {"\xe2\x80\x8d", "<U+200D>"}, {"\xe2\x80\x8e", "<U+200E>"}, {"\xe2\x80\x8f", "<U+200F>"},
+        {"\xe2\x80\xaa", "<U+202A>"}, {"\xe2\x80\xab", "<U+202B>"}, {"\xe2\x80\xac", "<U+202C>"},
+        {"\xe2\x80\xad", "<U+202D>"}, {"\xe2\x80\xae", "<U+202E>"}, {"\xe2\x81\xa0", "<U+2060>"},
+        {"\xe2\x81\xa6", "<U+2066>"}, {"\xe2\x81\xa7", "<U+2067>"}, {"\xe2\x81\xa8", "<U+2068>"},
+        {"\xe2\x81\xa9", "<U+2069>"}, {"\xef\xbb\xbf", "<U+FEFF>"},
+    };
+    std::string shown;
+    for (std::size_t i = 0; i < name.size();) {
+        bool hidden = false;
+        for (const auto& h : kHidden) {
+            const std::size_t n = std::char_traits<char>::length(h.bytes);
+            if (name.compare(i, n, h.bytes) == 0) {
+                shown += h.shown;
+                i += n;
+                hidden = true;
+                break;
+            }
+        }
+        if (hidden) continue;
+        const unsigned char c = static_cast<unsigned char>(name[i++]);
+        if (c < 0x20 || c == 0x7f) {
+            static const char kHex[] = "0123456789abcdef";
+            shown += std::string("\\x") + kHex[c >> 4] + kHex[c & 15];
+        } else {
+            shown += static_cast<char>(c);
+        }
+    }
+    return shown;
+}
+
 // What a refused read says: the file, what it is and where it leads, what
 // is read instead, and how to lift it.
 std::string read_refusal(const std::string& name, std::string why, const LatexSetup& setup) {
     if (why.empty()) why = "files are named relative to the paper's folder, without \"..\" and not hidden";
-    return "latex may not read '" + name + "': " + why + "; only files whose real path lies in the paper's folder (" +
+    return "latex may not read '" + shown_name(name) + "': " + why + "; only files whose real path lies in the paper's folder (" +
            setup.paper_folder +
            ") or the TeX installation are read; kelvarin-render --trust-paper lifts this for a paper whose author "
            "you trust";
