@@ -171,6 +171,14 @@ int render(int argc, char** argv) {
         say(error);
         return 2;
     }
+    if (!doc.pages.empty()) {
+        if (!confine_paper(job.latex.paper_folder, job.scratch, job.latex.latex, args.trust_paper,
+                           job.latex.confinement, error)) {
+            say(error);
+            return 2;
+        }
+        if (!job.latex.confinement.note.empty()) say("note: " + job.latex.confinement.note);
+    }
 
     Progress progress = make_progress(doc.pages.size());
     const RenderOutcome outcome = render_formulas(doc, job, progress);

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "render/interruption.h"
+#include "render/landlock.h"
 
 extern char** environ;
 
@@ -114,7 +115,8 @@ ChildResult run_child(const ChildCommand& command, const ChildLimits& limits,
     // Everything the child needs is made before fork: after it, the child
     // only makes system calls that are safe there.
     std::vector<std::string> arguments = command.argv;
-    std::vector<std::string> environment = merged_environment(command.environment);
+    std::vector<std::string> environment =
+        command.whole_environment ? command.environment : merged_environment(command.environment);
     std::vector<char*> argv = pointers_to(arguments);
     std::vector<char*> envp = pointers_to(environment);
     const char* directory = command.directory.empty() ? nullptr : command.directory.c_str();
@@ -141,6 +143,7 @@ ChildResult run_child(const ChildCommand& command, const ChildLimits& limits,
         setpgid(0, 0);
         int failure = 0;
         if (directory && chdir(directory) != 0) failure = errno;
+        if (failure == 0 && command.landlock_ruleset >= 0) failure = enter_landlock(command.landlock_ruleset);
         if (failure == 0 && null_input >= 0) dup2(null_input, 0);
         if (failure == 0) {
             dup2(output[1], 1);

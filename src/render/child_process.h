@@ -15,6 +15,8 @@ struct ChildCommand {
     std::vector<std::string> argv;         // argv[0] is a full path (see find_command)
     std::string directory;                 // where it runs; empty: where we run
     std::vector<std::string> environment;  // "NAME=value", set on top of our own
+    bool whole_environment = false;        // `environment` is all the child gets, not additions to ours
+    int landlock_ruleset = -1;             // entered by the child before exec, when >= 0 (see landlock.h)
 };
 
 struct ChildLimits {

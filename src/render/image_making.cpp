@@ -40,7 +40,7 @@ std::string move_image(const fs::path& made, const std::string& target) {
 }  // namespace
 
 std::vector<ImageFailure> make_images(const std::string& dvi, const std::vector<ImageJob>& jobs,
-                                     const ImageTools& tools, const std::string& paper_folder,
+                                     const ImageTools& tools, const PaperConfinement& confinement,
                                      const std::string& work_folder, const RenderOptions& options) {
     std::map<std::string, std::vector<std::size_t>> by_format;
     for (std::size_t k = 0; k < jobs.size(); ++k) by_format[image_extension(jobs[k].target)].push_back(k);
@@ -51,7 +51,6 @@ std::vector<ImageFailure> make_images(const std::string& dvi, const std::vector<
         for (std::size_t k : indexes) pages.push_back(jobs[k].dvi_page);
         const std::string stem = (fs::path(work_folder) / ext).string() + "-";
         ChildCommand command;
-        command.directory = paper_folder;
         if (ext == "svg") {
             // %1p: the page number without the zeros dvisvgm would pad it with.
             command.argv = {tools.dvisvgm, "--no-fonts", "--page=" + page_ranges(pages), "--output=" + stem + "%1p.svg",
@@ -64,6 +63,7 @@ std::vector<ImageFailure> make_images(const std::string& dvi, const std::vector<
             if (ext == "gif") command.argv.push_back("--gif");
             command.argv.insert(command.argv.end(), {"-o", stem + "%d." + ext, dvi});
         }
+        confine_command(command, confinement);
         ChildLimits limits;
         limits.deadline_seconds = 60 + 0.05 * static_cast<double>(pages.size());
         // dvipng may die (a floating point exception on an odd page) after

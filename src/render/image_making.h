@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "render/paper_view.h"
+
 namespace kelvarin {
 
 struct RenderOptions {
@@ -29,11 +31,12 @@ struct ImageFailure {
     std::string message;  // why there is no image
 };
 
-// Makes `jobs` from `dvi`, running the tools in `paper_folder` (pictures the
-// DVI file names are relative to it) and writing into `work_folder` first.
-// Returns the jobs whose image could not be made or written.
+// Makes `jobs` from `dvi`, running the tools confined to the paper's folder
+// (pictures the DVI file names are relative to it; see paper_view.h) and
+// writing into `work_folder` first. Returns the jobs whose image could not
+// be made or written.
 std::vector<ImageFailure> make_images(const std::string& dvi, const std::vector<ImageJob>& jobs,
-                                     const ImageTools& tools, const std::string& paper_folder,
+                                     const ImageTools& tools, const PaperConfinement& confinement,
                                      const std::string& work_folder, const RenderOptions& options);
 
 }  // namespace kelvarin

@@ -119,6 +119,21 @@ bool refusal(const std::string& line, LatexEvent& event) {
     return false;
 }
 
+// "latex: leak.tex: Permission denied", as latex dies when the kernel
+// refuses a file kpathsea found (the paper is confined, see paper_view.h).
+// latex's own output may come before it on the same line.
+bool denied(const std::string& line, const std::string& program, LatexEvent& event) {
+    const std::string tail = ": Permission denied";
+    const std::string lead = program + ": ";
+    if (line.size() <= tail.size() || line.compare(line.size() - tail.size(), tail.size(), tail) != 0) return false;
+    const std::size_t at = line.rfind(lead, line.size() - tail.size());
+    if (at == std::string::npos || at + lead.size() >= line.size() - tail.size()) return false;
+    event.kind = LatexEventKind::refused;
+    event.text = line.substr(at + lead.size(), line.size() - tail.size() - at - lead.size());
+    event.file = "read";
+    return true;
+}
+
 void read_line(LatexOutputReader& reader, const std::string& line, std::vector<LatexEvent>& events) {
     LatexEvent event;
     if (line.compare(0, 2, "! ") == 0) {
@@ -136,17 +151,19 @@ void read_line(LatexOutputReader& reader, const std::string& line, std::vector<L
         event.text = line.substr(p < line.size() ? p + 1 : p);
         events.push_back(event);
         reader.after_error = false;
-    } else if (refusal(line, event)) {
+    } else if (refusal(line, event) || denied(line, reader.program, event)) {
         events.push_back(event);
     }
 }
 
 }  // namespace
 
-LatexOutputReader latex_output_reader(const std::string& marker, const std::string& folder) {
+LatexOutputReader latex_output_reader(const std::string& marker, const std::string& folder,
+                                      const std::string& program) {
     LatexOutputReader reader;
     reader.marker = marker;
     reader.folder = folder;
+    reader.program = program;
     return reader;
 }
 

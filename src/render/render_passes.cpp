@@ -141,7 +141,7 @@ void make_images_of(Passes& passes, const LatexRun& run, const std::vector<std::
     fs::create_directory(work, ec);
     std::map<std::size_t, std::string> lost;
     for (const ImageFailure& failure :
-         make_images(run.dvi, jobs, passes.job.tools, passes.job.latex.paper_folder, work, passes.job.options))
+         make_images(run.dvi, jobs, passes.job.tools, passes.job.latex.confinement, work, passes.job.options))
         lost[failure.job] = failure.message;
     for (std::size_t i = 0; i < ks.size(); ++i) {
         const std::size_t page = chosen[ks[i]];

@@ -93,12 +93,78 @@ std::string preamble_place(const std::string& message, const std::string& file, 
     return "";
 }
 
+// A file name as a message shows it: control characters, and the
+// characters that show nothing or turn the text around (zero-width spaces,
+// direction marks and overrides, the byte order mark, the soft hyphen),
+// spelled out, so that a name made to hide cannot.
+std::string shown_name(const std::string& name) {
+    static const struct {
+        const char* bytes;
+        const char* shown;
+    } kHidden[] = {
+        {"\xc2\xad", "<U+00AD>"},     {"\xe2\x80\x8b", "<U+200B>"}, {"\xe2\x80\x8c", "<U+200C>"},
+        {"\xe2\x80\x8d", "<U+200D>"}, {"\xe2\x80\x8e", "<U+200E>"}, {"\xe2\x80\x8f", "<U+200F>"},
+        {"\xe2\x80\xaa", "<U+202A>"}, {"\xe2\x80\xab", "<U+202B>"}, {"\xe2\x80\xac", "<U+202C>"},
+        {"\xe2\x80\xad", "<U+202D>"}, {"\xe2\x80\xae", "<U+202E>"}, {"\xe2\x81\xa0", "<U+2060>"},
+        {"\xe2\x81\xa6", "<U+2066>"}, {"\xe2\x81\xa7", "<U+2067>"}, {"\xe2\x81\xa8", "<U+2068>"},
+        {"\xe2\x81\xa9", "<U+2069>"}, {"\xef\xbb\xbf", "<U+FEFF>"},
+    };
+    std::string shown;
+    for (std::size_t i = 0; i < name.size();) {
+        bool hidden = false;
+        for (const auto& h : kHidden) {
+            const std::size_t n = std::char_traits<char>::length(h.bytes);
+            if (name.compare(i, n, h.bytes) == 0) {
+                shown += h.shown;
+                i += n;
+                hidden = true;
+                break;
+            }
+        }
+        if (hidden) continue;
+        const unsigned char c = static_cast<unsigned char>(name[i++]);
+        if (c < 0x20 || c == 0x7f) {
+            static const char kHex[] = "0123456789abcdef";
+            shown += std::string("\\x") + kHex[c >> 4] + kHex[c & 15];
+        } else {
+            shown += static_cast<char>(c);
+        }
+    }
+    return shown;
+}
+
+// What a refused read says: the file, what it is and where it leads, what
+// is read instead, and how to lift it.
+std::string read_refusal(const std::string& name, std::string why, const LatexSetup& setup) {
+    if (why.empty()) why = "files are named relative to the paper's folder, without \"..\" and not hidden";
+    return "latex may not read '" + shown_name(name) + "': " + why + "; only files whose real path lies in the paper's folder (" +
+           setup.paper_folder +
+           ") or the TeX installation are read; kelvarin-render --trust-paper lifts this for a paper whose author "
+           "you trust";
+}
+
 std::string refusal_message(const LatexEvent& event, const LatexSetup& setup) {
     if (event.file == "write")
         return "latex may not write '" + event.text + "': it writes only into a temporary folder";
-    return "latex may not read '" + event.text + "': only files in " + setup.paper_folder +
-           " and the TeX installation are read (no absolute paths, no \"..\", no hidden files); "
-           "kelvarin-render --trust-paper lifts this for a paper whose author you trust";
+    return read_refusal(event.text, why_confined(event.text, setup.confinement), setup);
+}
+
+// latex's "File `leak.tex' not found" (or TeX's "I can't find file"), told
+// as a refusal when the confinement is why the file is not there: a link
+// leading out of the paper's folder, "~" or "$" in the name. Otherwise the
+// message as it is.
+std::string explained(const std::string& message, const LatexSetup& setup) {
+    for (const char* lead : {"File `", "I can't find file `"}) {
+        const std::size_t from = message.find(lead);
+        if (from == std::string::npos) continue;
+        const std::size_t start = from + std::char_traits<char>::length(lead);
+        const std::size_t end = message.find('\'', start);
+        if (end == std::string::npos) continue;
+        const std::string name = message.substr(start, end - start);
+        const std::string why = why_confined(name, setup.confinement);
+        if (!why.empty()) return read_refusal(name, why, setup);
+    }
+    return message;
 }
 
 }  // namespace
@@ -118,12 +184,14 @@ LatexRun typeset_formulas(const EquationPages& doc, const std::vector<std::size_
     ChildCommand command;
     command.argv = {setup.latex, "-interaction=nonstopmode", "-file-line-error", "-no-shell-escape",
                     "-output-directory=" + run_folder, std::string(kJobName) + ".tex"};
-    command.directory = setup.paper_folder;
     command.environment = {setup.trust_paper ? "openin_any=a" : "openin_any=p", "openout_any=p",
                            // long lines, so that a message is not cut in two
                            "max_print_line=1000"};
+    confine_command(command, setup.confinement);
+    if (command.directory.empty()) command.directory = setup.paper_folder;
 
-    LatexOutputReader reader = latex_output_reader("kelvarin" + setup.nonce, setup.paper_folder);
+    LatexOutputReader reader = latex_output_reader("kelvarin" + setup.nonce, command.directory,
+                                                   fs::path(setup.latex).filename().string());
     std::vector<LatexEvent> events;
     const auto start = std::chrono::steady_clock::now();
     std::size_t current = chosen.size();  // the formula latex is in; none yet
@@ -192,13 +260,14 @@ LatexRun typeset_formulas(const EquationPages& doc, const std::vector<std::size_
                     if (!run.ready && !preamble_failed) {
                         preamble_failed = true;
                         preamble_error = event;
+                        preamble_error.text = explained(event.text, setup);
                         preamble_at = preamble_place(event.text, event.file, event.line, "", doc, setup);
                     } else if (!run.ready && preamble_at.empty()) {
                         // A fatal error after the first one may say where.
                         preamble_at = preamble_place(preamble_error.text, event.file, event.line, "", doc, setup);
                     }
                     awaiting_context = run.ready && current < chosen.size() && run.formulas[current].message.empty();
-                    note_problem(event.text);
+                    note_problem(explained(event.text, setup));
                     break;
                 case LatexEventKind::context:
                     if (preamble_failed && preamble_at.empty())

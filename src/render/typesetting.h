@@ -6,7 +6,9 @@
 // and macro files exactly as when the paper is compiled there, and writes
 // only into a scratch folder. It runs confined: no shell escape, and unless
 // the paper is trusted, kpathsea's paranoid setting (openin_any=p,
-// openout_any=p): no absolute paths, no "..", no hidden files.
+// openout_any=p: no absolute paths, no "..", no hidden files) and, since
+// that setting looks at names only, the confinement of paper_view.h, which
+// looks at where files really are.
 #ifndef KELVARIN_TYPESETTING_H
 #define KELVARIN_TYPESETTING_H
 
@@ -17,6 +19,7 @@
 
 #include "render/child_process.h"
 #include "render/equation_pages.h"
+#include "render/paper_view.h"
 
 namespace kelvarin {
 
@@ -26,6 +29,7 @@ struct LatexSetup {
     std::string document;      // the equation document's name, for messages
     std::string nonce;         // letters and digits that latex's own echo of the source cannot hold
     bool trust_paper = false;  // let latex read any file the user can
+    PaperConfinement confinement;  // where latex runs and what it may reach (see confine_paper)
 };
 
 struct FormulaOutcome {
