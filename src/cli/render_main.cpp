@@ -191,6 +191,7 @@ int render_document(const Arguments& args, const std::string& document, const st
     }
     RenderJob job;
     job.options = args.options;
+    job.options.postscript = args.trust_paper;
     job.latex.trust_paper = args.trust_paper;
     if (!doc.pages.empty()) {
         std::vector<std::string> tools = {"latex"};
