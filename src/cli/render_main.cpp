@@ -1,18 +1,20 @@
-// kelvarin-render: turns an equation document into the images its wiki page
-// names.
+// kelvarin-render: turns equation documents into the images their wiki
+// pages name.
 //
-//   kelvarin-render [--dpi N] [--transparent] [--out DIR] [--trust-paper] paper.eq.tex
+//   kelvarin-render [--dpi N] [--transparent] [--out DIR] [--trust-paper] [--] paper.eq.tex ...
 //
 // Every image is named from its page comment, never from its page number, so
 // a formula that fails to typeset, or spills onto a second page, cannot shift
 // the names of the others: it is reported, and every other formula is still
 // rendered under its own name.
 //
-// Exit status: 0 when every image was written, 1 when some were not, 2 when
-// nothing could be tried (bad arguments, unreadable or refused document,
-// missing tools, a preamble that does not typeset).
+// Exit status, per document: 0 when every image was written, 1 when some
+// were not, 2 when nothing could be tried (unreadable or refused document,
+// missing tools, a preamble that does not typeset); the run's status is the
+// highest of its documents', and 2 for bad arguments.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -31,6 +33,7 @@
 #include "render/progress.h"
 #include "render/render_passes.h"
 #include "render/scratch_folder.h"
+#include "render/stale_scratch.h"
 
 namespace fs = std::filesystem;
 using namespace kelvarin;
@@ -38,12 +41,38 @@ using namespace kelvarin;
 namespace {
 
 const char* const kUsage =
-    "usage: kelvarin-render [--dpi N] [--transparent] [--out DIR] [--trust-paper] paper.eq.tex\n";
+    "usage: kelvarin-render [--dpi N] [--transparent] [--out DIR] [--trust-paper] [--] paper.eq.tex ...\n";
+
+const char* const kHelp =
+    "Makes the formula images that a wiki page written by kelvarin names\n"
+    "(paper.eq1.gif, paper.eq2.gif, ...) from its equation document paper.eq.tex,\n"
+    "with latex and dvipng (gif, png) or dvisvgm (svg). Each image is named from\n"
+    "its page comment, so a formula that fails cannot shift the names of the\n"
+    "others; every failure is reported with its source position. latex runs in the\n"
+    "document's folder and writes only into a temporary folder.\n"
+    "\n"
+    "  --dpi N         resolution of gif and png images, 10 to 10000 (default 120)\n"
+    "  --transparent   transparent background for gif and png images\n"
+    "  --out DIR       write the images into DIR (made if missing) instead of\n"
+    "                  beside each document\n"
+    "  --trust-paper   for a paper whose author you trust: latex may read any file\n"
+    "                  you can, and PostScript in png images is drawn (by\n"
+    "                  Ghostscript, in its safe mode)\n"
+    "  --help          show this text\n"
+    "  --version       show the version\n"
+    "  --              every argument after it is a document\n"
+    "Options take their value as \"--dpi 200\" or \"--dpi=200\".\n"
+    "\n"
+    "Exit status: 0 every image was written; 1 some formulas failed (each is\n"
+    "reported on standard error, the other images were written); 2 nothing could\n"
+    "be tried for a document (unreadable or refused document, latex, dvipng or\n"
+    "dvisvgm missing, a preamble that does not typeset) or bad arguments. With\n"
+    "several documents, the highest status of them. See man kelvarin-render.\n";
 
 struct Arguments {
     RenderOptions options;
-    std::string out_dir;  // empty: the folder of the document
-    std::string document;
+    std::string out_dir;  // empty: the folder of each document
+    std::vector<std::string> documents;
     bool trust_paper = false;
 };
 
@@ -58,35 +87,66 @@ void say(const std::string& message) {
     std::exit(2);
 }
 
+int dpi_of(const std::string& value) {
+    char* end = nullptr;
+    const long dpi = std::strtol(value.c_str(), &end, 10);
+    if (value.empty() || *end != '\0' || dpi < 10 || dpi > 10000)
+        usage("--dpi takes a whole number from 10 to 10000, not '" + value + "'");
+    return static_cast<int>(dpi);
+}
+
 Arguments parse_arguments(int argc, char** argv) {
     Arguments args;
+    bool options_done = false;
     for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--dpi" && i + 1 < argc) {
-            const std::string value = argv[++i];
-            char* end = nullptr;
-            const long dpi = std::strtol(value.c_str(), &end, 10);
-            if (value.empty() || *end != '\0' || dpi < 10 || dpi > 10000)
-                usage("--dpi takes a whole number from 10 to 10000, not '" + value + "'");
-            args.options.dpi = static_cast<int>(dpi);
+        std::string arg = argv[i];
+        if (options_done || arg.size() < 2 || arg[0] != '-') {
+            args.documents.push_back(arg);
+            continue;
+        }
+        // "--opt=value" is "--opt value".
+        std::string value;
+        bool has_value = false;
+        const std::size_t equals = arg.find('=');
+        if (arg.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+            value = arg.substr(equals + 1);
+            arg.resize(equals);
+            has_value = true;
+        }
+        auto take_value = [&]() {
+            if (has_value) return value;
+            if (i + 1 >= argc) usage(arg + " needs a value");
+            return std::string(argv[++i]);
+        };
+        auto no_value = [&]() {
+            if (has_value) usage(arg + " takes no value");
+        };
+        if (arg == "--") {
+            no_value();
+            options_done = true;
+        } else if (arg == "--dpi") {
+            args.options.dpi = dpi_of(take_value());
+        } else if (arg == "--out") {
+            args.out_dir = take_value();
+            if (args.out_dir.empty()) usage("--out needs a folder");
         } else if (arg == "--transparent") {
+            no_value();
             args.options.transparent = true;
         } else if (arg == "--trust-paper") {
+            no_value();
             args.trust_paper = true;
-        } else if (arg == "--out" && i + 1 < argc) {
-            args.out_dir = argv[++i];
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
+            std::fputs(kHelp, stdout);
             std::exit(0);
-        } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
-            usage("unknown or incomplete option '" + arg + "'");
-        } else if (args.document.empty()) {
-            args.document = arg;
+        } else if (arg == "--version") {
+            std::fputs("kelvarin-render " KELVARIN_VERSION "\n", stdout);
+            std::exit(0);
         } else {
-            usage("one equation document at a time");
+            usage("unknown option '" + std::string(argv[i]) + "'");
         }
     }
-    if (args.document.empty()) usage("no equation document given");
+    if (args.documents.empty()) usage("no equation document given");
     return args;
 }
 
@@ -100,83 +160,70 @@ std::string make_nonce() {
     return nonce;
 }
 
-int render(int argc, char** argv) {
-    const auto start = std::chrono::steady_clock::now();
-    const Arguments args = parse_arguments(argc, argv);
+// Tells what stops a document from being tried; returns 2 for the status.
+int cannot(const std::string& message) {
+    say(message);
+    return 2;
+}
 
-    std::ifstream in(args.document, std::ios::binary);
-    if (!in) {
-        say("cannot read '" + args.document + "'");
-        return 2;
-    }
+// Renders one document; returns its exit status. `label` goes before every
+// line said about it when the run has several documents.
+int render_document(const Arguments& args, const std::string& document, const std::string& label) {
+    const auto start = std::chrono::steady_clock::now();
+    std::ifstream in(document, std::ios::binary);
+    if (!in) return cannot("cannot read '" + document + "'");
     std::ostringstream bytes;
     bytes << in.rdbuf();
     EquationPages doc;
     std::string error;
-    if (!parse_equation_pages(bytes.str(), doc, error)) {
-        say(args.document + ": " + error);
-        return 2;
-    }
+    if (!parse_equation_pages(bytes.str(), doc, error)) return cannot(document + ": " + error);
 
     // Refuse what cannot be made before anything runs.
     std::set<std::string> formats;
     for (const FormulaPage& page : doc.pages) {
         const std::string ext = image_extension(page.image_name);
-        if (ext != "gif" && ext != "png" && ext != "svg") {
-            say("'" + page.image_name + "': images of type '" + ext +
-                "' cannot be made; use gif, png or svg (%%KELVARIN_EQUATION_TYPE=...)");
-            return 2;
-        }
-        if (!is_plain_file_name(page.image_name)) {
-            say("'" + page.image_name + "' is not a plain file name; refusing to write it");
-            return 2;
-        }
+        if (ext != "gif" && ext != "png" && ext != "svg")
+            return cannot(label + "'" + page.image_name + "': images of type '" + ext +
+                          "' cannot be made; use gif, png or svg (%%KELVARIN_EQUATION_TYPE=...)");
+        if (!is_plain_file_name(page.image_name))
+            return cannot(label + "'" + page.image_name + "' is not a plain file name; refusing to write it");
         formats.insert(ext);
     }
     RenderJob job;
     job.options = args.options;
+    job.options.postscript = args.trust_paper;
     job.latex.trust_paper = args.trust_paper;
     if (!doc.pages.empty()) {
-        auto need = [](const std::string& tool) {
+        std::vector<std::string> tools = {"latex"};
+        if (formats.count("gif") || formats.count("png")) tools.push_back("dvipng");
+        if (formats.count("svg")) tools.push_back("dvisvgm");
+        for (const std::string& tool : tools) {
             const std::string path = find_command(tool);
-            if (path.empty()) {
-                say(tool + " not found on PATH; install texlive-latex-base, texlive-fonts-recommended, "
-                           "dvipng and dvisvgm");
-                std::exit(2);
-            }
-            return path;
-        };
-        job.latex.latex = need("latex");
-        if (formats.count("gif") || formats.count("png")) job.tools.dvipng = need("dvipng");
-        if (formats.count("svg")) job.tools.dvisvgm = need("dvisvgm");
+            if (path.empty())
+                return cannot(tool + " not found on PATH; install texlive-latex-base, texlive-fonts-recommended, "
+                                     "dvipng and dvisvgm");
+            (tool == "latex" ? job.latex.latex : tool == "dvipng" ? job.tools.dvipng : job.tools.dvisvgm) = path;
+        }
     }
 
-    fs::path out_dir = args.out_dir.empty() ? fs::path(args.document).parent_path() : fs::path(args.out_dir);
+    fs::path out_dir = args.out_dir.empty() ? fs::path(document).parent_path() : fs::path(args.out_dir);
     if (out_dir.empty()) out_dir = ".";
     std::error_code ec;
     fs::create_directories(out_dir, ec);
-    if (!fs::is_directory(out_dir, ec) || access(out_dir.c_str(), W_OK | X_OK) != 0) {
-        say("cannot write into '" + out_dir.string() + "'; choose the output folder with --out DIR");
-        return 2;
-    }
+    if (!fs::is_directory(out_dir, ec) || access(out_dir.c_str(), W_OK | X_OK) != 0)
+        return cannot("cannot write into '" + out_dir.string() + "'; choose the output folder with --out DIR");
     job.out_dir = out_dir.string();
     // latex runs where the paper is compiled: the equation document's folder.
-    job.latex.paper_folder = fs::absolute(args.document, ec).lexically_normal().parent_path().string();
-    job.latex.document = fs::path(args.document).filename().string();
+    job.latex.paper_folder = fs::absolute(document, ec).lexically_normal().parent_path().string();
+    job.latex.document = fs::path(document).filename().string();
     job.latex.nonce = make_nonce();
-
-    catch_stop_signals();
     job.scratch = make_scratch_folder(error);
-    if (job.scratch.empty()) {
-        say(error);
-        return 2;
-    }
+    if (job.scratch.empty()) return cannot(error);
+    claim_scratch_folder(job.scratch);
     if (!doc.pages.empty()) {
         if (!confine_paper(job.latex.paper_folder, job.scratch, job.latex.latex, args.trust_paper,
-                           job.latex.confinement, error)) {
-            say(error);
-            return 2;
-        }
+                           job.latex.confinement, error))
+            return cannot(error);
         if (!job.latex.confinement.note.empty()) say("note: " + job.latex.confinement.note);
     }
 
@@ -186,22 +233,32 @@ int render(int argc, char** argv) {
     clear_progress(progress);
     honour_stop_request();
 
-    if (!outcome.blocking_problem.empty()) {
-        say(args.document + ": " + outcome.blocking_problem);
-        return 2;
-    }
+    if (!outcome.blocking_problem.empty()) return cannot(document + ": " + outcome.blocking_problem);
     for (const Failure& f : outcome.failures)
-        say(doc.pages[f.page].image_name + ", " + doc.pages[f.page].position + ": " + f.message);
+        say(label + doc.pages[f.page].image_name + ", " + doc.pages[f.page].position + ": " + f.message);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     char summary[160];
     std::snprintf(summary, sizeof summary, "%s of %s images written, %s failed, %.1f s",
                   with_commas(outcome.written).c_str(), with_commas(doc.pages.size()).c_str(),
                   with_commas(outcome.failures.size()).c_str(), seconds);
-    say(summary);
+    say(label + summary);
     std::printf("%zu images written to %s\n", outcome.written, out_dir.string().c_str());
     std::fflush(stdout);
     honour_stop_request();  // a reader that went away before the report ends us as it would any tool
     return outcome.failures.empty() ? 0 : 1;
+}
+
+int render(int argc, char** argv) {
+    const Arguments args = parse_arguments(argc, argv);
+    catch_stop_signals();
+    // What runs killed outright left behind goes before we add our own.
+    clear_stale_scratch_folders();
+    int status = 0;
+    for (const std::string& document : args.documents) {
+        const std::string label = args.documents.size() > 1 ? document + ": " : "";
+        status = std::max(status, render_document(args, document, label));
+    }
+    return status;
 }
 
 }  // namespace

@@ -1,19 +1,25 @@
 #include "render/child_process.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "render/interruption.h"
 #include "render/landlock.h"
+#include "render/scratch_folder.h"
 
 extern char** environ;
 
@@ -81,6 +87,81 @@ void drain(int fd, const std::function<OutputVerdict(std::string_view)>& on_outp
     }
 }
 
+// Closes every descriptor but `keep`.
+void close_all_but(int keep) {
+#ifdef SYS_close_range
+    if ((keep == 0 || syscall(SYS_close_range, 0u, static_cast<unsigned>(keep - 1), 0u) == 0) &&
+        syscall(SYS_close_range, static_cast<unsigned>(keep + 1), ~0u, 0u) == 0)
+        return;
+#endif
+    struct rlimit limit {};
+    long most = getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
+                    ? static_cast<long>(limit.rlim_cur)
+                    : 65536;
+    if (most > 65536) most = 65536;
+    for (int fd = 0; fd < most; ++fd)
+        if (fd != keep) close(fd);
+}
+
+// Whether a process not yet dead (neither gone nor a zombie) is left in the
+// group. A killed tool stays a zombie until whoever inherited it reaps it;
+// it does nothing more then.
+bool group_lives(pid_t group) {
+    DIR* proc = opendir("/proc");
+    if (!proc) return kill(-group, 0) == 0;
+    bool lives = false;
+    while (dirent* entry = readdir(proc)) {
+        if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
+        char path[300];
+        std::snprintf(path, sizeof path, "/proc/%s/stat", entry->d_name);
+        FILE* file = std::fopen(path, "r");
+        if (!file) continue;
+        char text[512];
+        const std::size_t n = std::fread(text, 1, sizeof text - 1, file);
+        std::fclose(file);
+        text[n] = '\0';
+        // "pid (name) state ppid pgrp ...": the name may hold anything, so
+        // read from the last ")".
+        const char* close_paren = std::strrchr(text, ')');
+        char state = 0;
+        long parent = 0, process_group = 0;
+        if (close_paren && std::sscanf(close_paren + 1, " %c %ld %ld", &state, &parent, &process_group) == 3 &&
+            process_group == group && state != 'Z' && state != 'X') {
+            lives = true;
+            break;
+        }
+    }
+    closedir(proc);
+    return lives;
+}
+
+// The watchdog of a tool's process group: a process of its own, forked from
+// us, that waits on a pipe only we write to. Should we die without a word
+// (SIGKILL, which no handler sees), the pipe closes: it kills the group,
+// latex's own helpers with it, waits until they are gone and removes the
+// scratch folders (its copy of our list names them). When the run ends
+// normally, the group is killed with it in it. It sits in the tool's group,
+// so that a Ctrl-C meant for us, or a kill of our own group, does not end it
+// before it is needed.
+pid_t start_watchdog(pid_t group, int watch_read, int watch_write) {
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    setpgid(0, group);
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) signal(signal_number, SIG_IGN);
+    close(watch_write);
+    close_all_but(watch_read);
+    char byte;
+    while (read(watch_read, &byte, 1) < 0 && errno == EINTR) {
+    }
+    // Whoever wrote to the pipe, or closed it, is gone or done: leave the
+    // group first, so that killing it does not end us.
+    setpgid(0, 0);
+    kill(-group, SIGKILL);
+    for (int i = 0; i < 500 && group_lives(group); ++i) usleep(10000);
+    remove_scratch_folders();
+    _exit(0);
+}
+
 }  // namespace
 
 std::string find_command(const std::string& name) {
@@ -123,24 +204,30 @@ ChildResult run_child(const ChildCommand& command, const ChildLimits& limits,
 
     int output[2];
     int exec_report[2];  // closed by a successful exec; otherwise carries errno
+    int watch[2];        // held open by us alone while we live (see start_watchdog)
     if (pipe(output) != 0) {
         result.problem = std::string("cannot make a pipe: ") + std::strerror(errno);
         return result;
     }
-    if (pipe(exec_report) != 0) {
+    if (pipe(exec_report) != 0 || pipe(watch) != 0) {
         result.problem = std::string("cannot make a pipe: ") + std::strerror(errno);
         close(output[0]);
         close(output[1]);
         return result;
     }
     const int null_input = open("/dev/null", O_RDONLY);
-    for (int fd : {output[0], output[1], exec_report[0], exec_report[1], null_input})
+    for (int fd : {output[0], output[1], exec_report[0], exec_report[1], watch[0], watch[1], null_input})
         if (fd >= 0) close_on_exec(fd);
 
     const auto start = Clock::now();
+    const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid == 0) {
         setpgid(0, 0);
+        // The tool dies with us, also of a SIGKILL no handler sees; when we
+        // are gone already, it does not start.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(127);
         int failure = 0;
         if (directory && chdir(directory) != 0) failure = errno;
         if (failure == 0 && command.landlock_ruleset >= 0) failure = enter_landlock(command.landlock_ruleset);
@@ -162,12 +249,27 @@ ChildResult run_child(const ChildCommand& command, const ChildLimits& limits,
     if (pid < 0) {
         close(output[0]);
         close(exec_report[0]);
+        close(watch[0]);
+        close(watch[1]);
         result.problem = std::string("cannot start ") + arguments[0] + ": " + std::strerror(fork_errno);
         return result;
     }
     // Both sides set the group, so that it exists before either goes on.
     setpgid(pid, pid);
     set_running_group(pid);
+    // Without a watchdog (fork failed) the tool itself still dies with us.
+    const pid_t watchdog = start_watchdog(pid, watch[0], watch[1]);
+    if (watchdog > 0) setpgid(watchdog, pid);
+    close(watch[0]);
+    // Reaps the watchdog, which the kill of the group has ended, and closes
+    // our end of its pipe.
+    auto release_watchdog = [&] {
+        if (watchdog > 0) {
+            kill(watchdog, SIGKILL);
+            reap(watchdog);
+        }
+        close(watch[1]);
+    };
     if (stop_requested()) kill(-pid, SIGKILL);  // the signal came before the group was known
 
     int exec_errno = 0;
@@ -178,6 +280,7 @@ ChildResult run_child(const ChildCommand& command, const ChildLimits& limits,
     if (got == static_cast<ssize_t>(sizeof exec_errno)) {
         reap(pid);
         set_running_group(0);
+        release_watchdog();
         close(output[0]);
         honour_stop_request();
         result.problem = "cannot run " + arguments[0] + ": " + std::strerror(exec_errno);
@@ -194,6 +297,7 @@ ChildResult run_child(const ChildCommand& command, const ChildLimits& limits,
             kill(-pid, SIGKILL);
             reap(pid);
             set_running_group(0);
+            release_watchdog();
             close(output[0]);
             honour_stop_request();
         }
@@ -240,6 +344,7 @@ ChildResult run_child(const ChildCommand& command, const ChildLimits& limits,
     kill(-pid, SIGKILL);
     const int status = reap(pid);
     set_running_group(0);
+    release_watchdog();
     close(output[0]);
     honour_stop_request();
     if (result.end == ChildEnd::not_started) {

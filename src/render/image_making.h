@@ -1,5 +1,15 @@
 // Makes the images from the DVI file of a clean latex run: gif and png
 // through dvipng, svg through dvisvgm, each started without a shell.
+//
+// A formula can put \special commands into its page, which the tools obey:
+// PostScript, which Ghostscript runs (dvisvgm without Ghostscript's safe
+// mode, so a PostScript special can run any command), and raw SVG or HTML
+// links, which end up in a published SVG file. So dvisvgm obeys no special
+// (colour included); dvipng runs no Ghostscript at all unless the paper is
+// trusted, and then always in Ghostscript's safe mode (-dSAFER). Each image
+// is checked before it takes its name (image_checks.h), and takes it by a
+// rename, so that a link at its name is replaced, never written through, and
+// a failed write leaves the old image as it was.
 #ifndef KELVARIN_IMAGE_MAKING_H
 #define KELVARIN_IMAGE_MAKING_H
 
@@ -14,6 +24,7 @@ namespace kelvarin {
 struct RenderOptions {
     int dpi = 120;
     bool transparent = false;
+    bool postscript = false;  // dvipng draws PostScript specials (through Ghostscript in its safe mode)
 };
 
 struct ImageJob {

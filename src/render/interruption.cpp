@@ -1,6 +1,8 @@
 #include "render/interruption.h"
 
 #include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "render/scratch_folder.h"
@@ -23,7 +25,7 @@ extern "C" void on_stop_signal(int signal_number) {
 }  // namespace
 
 void catch_stop_signals() {
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
         struct sigaction old_action {};
         sigaction(signal_number, nullptr, &old_action);
         // A signal ignored by whoever started us (nohup, a background job)
@@ -43,6 +45,11 @@ void honour_stop_request() {
     const int signal_number = stop_signal;
     if (signal_number == 0) return;
     remove_scratch_folders();
+    // SIGQUIT's default action dumps core: we die of it, but leave no core
+    // file in the working folder.
+    const struct rlimit no_core {0, 0};
+    setrlimit(RLIMIT_CORE, &no_core);
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
     struct sigaction action {};
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);
