@@ -1,14 +1,13 @@
 #include "render/equation_pages.h"
 
-#include <array>
+#include "core/equation_format.h"
 
 namespace kelvarin {
 
 namespace {
 
-// The fixed header kelvarin writes after the preamble.
-const std::array<const char*, 7> kHeader = {
-    "", "% kelvarin", "\\usepackage{txfonts}", "\\pagestyle{empty}", "", "\\begin{document}", ""};
+namespace fmt = equation_format;
+using fmt::kHeader;
 
 std::vector<std::string> split_lines(const std::string& bytes) {
     std::vector<std::string> lines;
@@ -28,14 +27,15 @@ std::vector<std::string> split_lines(const std::string& bytes) {
 // " - " (a source called "a - b.tex", or an odd type), so the position is
 // found from the end.
 bool parse_page_comment(const std::string& line, FormulaPage& page) {
-    const std::size_t block = line.rfind(" - block (row : ");
-    const std::size_t inl = line.rfind(" - inline (row : ");
+    const std::size_t block = line.rfind(fmt::kBlockPosition);
+    const std::size_t inl = line.rfind(fmt::kInlinePosition);
     std::size_t cut = std::string::npos;
     if (block != std::string::npos) cut = block;
     if (inl != std::string::npos && (cut == std::string::npos || inl > cut)) cut = inl;
-    if (cut == std::string::npos || cut < 2) return false;
-    page.image_name = line.substr(2, cut - 2);
-    page.position = line.substr(cut + 3);
+    const std::size_t lead = fmt::kCommentLead.size();
+    if (cut == std::string::npos || cut < lead) return false;
+    page.image_name = line.substr(lead, cut - lead);
+    page.position = line.substr(cut + fmt::kRange.size());
     return true;
 }
 
@@ -55,12 +55,10 @@ bool parse_equation_pages(const std::string& bytes, EquationPages& doc, std::str
     }
     const std::size_t body = header + kHeader.size();
     doc.head.assign(lines.begin(), lines.begin() + static_cast<long>(body));
-    // Formula lines never hold "%" (kelvarin cuts every line at its first
-    // "%"), so every line that starts with "% " is a page comment.
     for (std::size_t i = body; i < lines.size(); ++i) {
         const std::string& line = lines[i];
-        if (line == "\\end{document}") return true;
-        if (line.compare(0, 2, "% ") == 0) {
+        if (line == fmt::kDocumentEnd) return true;
+        if (line.compare(0, fmt::kCommentLead.size(), fmt::kCommentLead) == 0) {
             FormulaPage page;
             if (!parse_page_comment(line, page)) {
                 error = "line " + std::to_string(i + 1) + ": page comment without a source position";
