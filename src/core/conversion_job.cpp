@@ -88,7 +88,7 @@ void read_source(JobState& job, LineInput& in) {
 RichOutline read_outline(const std::string& input_path, const std::string& equation_prefix) {
     JobState job;
     job.rich_mode = true;
-    job.rich.collecting = true;
+    job.rich.pass = &kLearningPass;
     job.equation_prefix = equation_prefix;
     LineInput in;
     if (open_input(in, input_path)) {

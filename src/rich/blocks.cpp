@@ -194,7 +194,10 @@ void write_wiki_line(JobState& job, std::string_view line) {
     const bool empty = line.empty();
     if (empty && job.rich.after_empty_line) return;
     job.rich.after_empty_line = empty;
-    if (job.rich.collecting) return;
+    job.rich.pass->line(job, line);
+}
+
+void write_page_line(JobState& job, std::string_view line) {
     // A line end inside a line would start a line the wiki reads on its
     // own; whatever brought one here (a value written over source lines),
     // the page shows a blank.
@@ -411,19 +414,25 @@ std::size_t heading(Walk& w, std::string_view command, std::size_t at, std::size
     }
     const int level = command == "part" ? -1 : command == "chapter" ? 0 : command == "section" ? 1
                       : command == "subsection" ? 2 : 3;
-    if (level == 0) r.outline.has_chapters = r.outline.has_chapters || r.collecting;
-    if (r.collecting) {
-        w.plain = true;
-        const std::string plain(trim_blanks_and_tabs(translate_argument(w, arg)));
-        w.plain = false;
-        step_heading(r, level, !starred, plain);
-        return arg.next;
-    }
-    step_heading(r, level, !starred, "");
+    r.pass->heading(w, level, !starred, arg, title);
+    return arg.next;
+}
+
+void learn_heading(Walk& w, int level, bool numbered, const Argument& arg, const std::string&) {
+    RichState& r = w.r;
+    if (level == 0) r.outline.has_chapters = true;
+    w.plain = true;
+    const std::string plain(trim_blanks_and_tabs(translate_argument(w, arg)));
+    w.plain = false;
+    step_heading(r, level, numbered, plain);
+}
+
+void write_heading(Walk& w, int level, bool numbered, const Argument&, const std::string& title) {
+    RichState& r = w.r;
+    step_heading(r, level, numbered, "");
     const int depth = std::clamp(r.outline.has_chapters ? level + 1 : std::max(level, 1), 1, 3);
     const std::string line = wiki::heading(depth, title, heading_anchor(r, r.target.heading));
     write_wiki_line(w.job, wiki::escape_line_start(line, static_cast<std::size_t>(depth)));
-    return arg.next;
 }
 
 void write_title_block(Walk& w) {

@@ -91,7 +91,7 @@ bool nothing_to_learn(const RichState& r, std::string_view line) {
 
 void rich_body_line(JobState& job, std::string& raw_line) {
     RichState& r = job.rich;
-    if (r.collecting && nothing_to_learn(r, raw_line)) return;
+    if (!r.pass->keeps_text && nothing_to_learn(r, raw_line)) return;
     if (!r.code_end.empty()) {
         code_line(job, r, raw_line);
         return;

@@ -104,6 +104,11 @@ void flush_line(JobState& job, RichState& r);
 void paragraph_break(JobState& job, RichState& r);
 void write_wiki_line(JobState& job, std::string_view line);
 bool in_figure(const RichState& r);
+// The writing pass's ends: a wiki line onto the page, a heading written.
+void write_page_line(JobState& job, std::string_view line);
+void write_heading(Walk& w, int level, bool numbered, const Argument& arg, const std::string& title);
+// The learning pass's end for headings: the plain title and number learnt.
+void learn_heading(Walk& w, int level, bool numbered, const Argument& arg, const std::string& title);
 
 // --- math.cpp ---------------------------------------------------------------
 // An inline formula: registered, its reference appended to `out`.
@@ -118,12 +123,16 @@ std::size_t display_formula(Walk& w, std::string_view environment, std::string_v
 std::size_t display_line(JobState& job, RichState& r, std::string_view line);
 // A display formula left open at the end of the body: its lines as text.
 void abandon_display(JobState& job, RichState& r);
+// Registers a formula in the equation registry; returns its number.
+std::int64_t register_formula(JobState& job, FoundFormula formula);
 // Source row and column of a byte of the logical line.
 std::int64_t row_of(const Walk& w, std::size_t offset);
 std::int64_t column_of(const Walk& w, std::size_t offset);
 
 // --- outline.cpp ------------------------------------------------------------
+// "\\label{key}": handed to the pass, which learns it in the first pass.
 void define_label(RichState& r, std::string_view key);
+void learn_label(RichState& r, std::string_view key);
 // The text a reference command writes for its keys.
 std::string reference_text(const RichState& r, std::string_view command, std::string_view keys);
 // Numbers: each call steps the counter and makes the new number the label target.

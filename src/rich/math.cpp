@@ -176,31 +176,31 @@ void wrap_lines(std::string_view base, std::string_view argument, std::vector<st
     lines.push_back(close);
 }
 
-// Registers a formula (not in the first pass) and returns its number.
-std::int64_t register_formula(JobState& job, bool is_inline, std::vector<std::string> lines,
-                              std::int64_t first_row, std::int64_t last_row,
-                              std::int64_t first_column, std::int64_t last_column) {
-    if (job.rich.collecting) return 0;
+}  // namespace
+
+std::int64_t register_formula(JobState& job, FoundFormula found) {
     job.formula_text.clear();
-    if (is_inline) {
-        job.formula_text = lines.front();
+    if (found.is_inline) {
+        job.formula_text = found.lines.front();
     } else {
-        for (const std::string& line : lines) {
+        for (const std::string& line : found.lines) {
             job.formula_text.append(line);
             job.formula_text.append("\\n");
         }
     }
     EquationRecord& rec = job.pending_record;
     rec.index = registry_size(job.registry);
-    rec.is_inline = is_inline;
-    rec.line_count = static_cast<std::int64_t>(lines.size());
-    rec.lines = std::move(lines);
-    rec.first_row = first_row;
-    rec.last_row = last_row;
-    rec.first_column = first_column;
-    rec.last_column = last_column;
+    rec.is_inline = found.is_inline;
+    rec.line_count = static_cast<std::int64_t>(found.lines.size());
+    rec.lines = std::move(found.lines);
+    rec.first_row = found.first_row;
+    rec.last_row = found.last_row;
+    rec.first_column = found.first_column;
+    rec.last_column = found.last_column;
     return register_equation(job.registry, job.formula_text, rec);
 }
+
+namespace {
 
 // A complete display formula: its numbers and labels, its page, its
 // reference (inline into `out` where a line cannot take a block).
@@ -251,7 +251,7 @@ void finish_display(JobState& job, RichState& r, const OpenDisplay& d, std::stri
     }
     if (lines.empty()) return;
     wrap_lines(base, d.argument, lines);
-    const std::int64_t number = register_formula(job, false, std::move(lines), first_row, last_row, -1, -1);
+    const std::int64_t number = r.pass->formula(job, {false, std::move(lines), first_row, last_row, -1, -1});
     std::string reference;
     if (out != nullptr || r.tabular.depth > 0) {
         equation_reference(reference, true, number, job.equation_prefix, job.settings);
@@ -300,9 +300,9 @@ void inline_formula(Walk& w, std::string_view formula, std::size_t open, std::si
         return;
     }
     const std::int64_t first_column = column_of(w, open);
-    const std::int64_t number = register_formula(
-        w.job, true, {std::string(formula)}, row_of(w, open), row_of(w, open), first_column,
-        first_column + static_cast<std::int64_t>(close - open));
+    const std::int64_t number =
+        w.r.pass->formula(w.job, {true, {std::string(formula)}, row_of(w, open), row_of(w, open), first_column,
+                                  first_column + static_cast<std::int64_t>(close - open)});
     equation_reference(out, true, number, w.job.equation_prefix, w.job.settings);
 }
 

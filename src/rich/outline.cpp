@@ -200,8 +200,9 @@ void step_heading(RichState& r, int level, bool numbered, std::string_view plain
     r.target = LabelTarget{LabelTarget::section, number, "", ordinal};
 }
 
-void define_label(RichState& r, std::string_view key) {
-    if (!r.collecting) return;
+void define_label(RichState& r, std::string_view key) { r.pass->label(r, key); }
+
+void learn_label(RichState& r, std::string_view key) {
     RichOutline& outline = r.outline;
     const std::string name(key);
     if (outline.labels.count(name) != 0) return;  // the first definition counts, as in LaTeX

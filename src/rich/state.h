@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "rich/latex_lexing.h"
+#include "rich/passes.h"
 
 namespace kelvarin {
 
@@ -101,7 +102,7 @@ struct RowStart {
 };
 
 struct RichState {
-    bool collecting = false;  // first pass: learn the outline, write nothing
+    const PassSink* pass = &kWritingPass;  // where the walk's findings go
     RichOutline outline;
 
     // Declarations, from the preamble or the body.

@@ -113,8 +113,8 @@ std::size_t walk(Walk& w, std::size_t pos, std::size_t end, std::string* out) {
     while (pos < end) {
         std::size_t run = pos;
         while (run < end && !kSpecial[static_cast<unsigned char>(t[run])]) ++run;
-        if (run > pos && out == nullptr && w.r.collecting) {
-            pos = run;  // the first pass writes no text: nothing to copy
+        if (run > pos && out == nullptr && !w.r.pass->keeps_text) {
+            pos = run;  // a pass that writes no text has nothing to copy
             continue;
         }
         if (run > pos) {
