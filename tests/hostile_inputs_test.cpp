@@ -108,59 +108,6 @@ TEST(HostileInputs, RandomBinaryBodyKeepsTheOutputRules) {
     }
 }
 
-// Rich mode reads groups, formulas and environments across lines: none of
-// these may cost more than linear time, lose the output rules, or leave a
-// reference without its page.
-TEST(HostileInputs, RichModeKeepsItsPromises) {
-    std::string long_line(16u << 20, 'a');
-    for (std::size_t i = 0; i < long_line.size(); i += 97) long_line[i] = ' ';
-    std::string formulas;
-    for (int i = 1; i <= 20000; ++i) formulas += "$x_{" + std::to_string(i) + "}$,";
-    const std::string bodies[] = {
-        // The bodies of the default mode's cases above.
-        std::string(1000000, '\n'),
-        std::string(100001, '$'),
-        formulas,
-        repeat("\\[\n", 100000) + "x\n\\]\n",
-        repeat("\\begin{itemize}\n", 100000) + "\\item a\n\\end{itemize}\n\\item b",
-        repeat("\\begin{figure}\n", 100000) + "\\end{figure}\nafter",
-        "\\section{" + std::string(1000000, '{') + "}",
-        "\\begin{itemize}\n" + repeat("\\item ", 100000),
-        // And what rich mode reads across lines.
-        long_line,
-        std::string(1000000, '{'),
-        std::string(1000000, '{') + std::string(1000000, '}'),
-        repeat("\\emph{", 100000),
-        repeat("\\footnote{a\n", 100000),
-        repeat("\\verb|", 100000) + "%",
-        repeat("\\url{", 100000) + "%",
-        repeat("\\item[", 100000),
-        repeat("$x", 100001),
-        repeat("\\(", 100000),
-        repeat("\\[a\\]", 100000),
-        repeat("\\begin{itemize}\n\\item ", 100000),
-        repeat("\\begin{figure}\\caption{$c$}", 50000),
-        repeat("\\begin{tabular}{l}a&b\\\\", 50000),
-        repeat("\\begin{align}\n", 10000) + repeat("x\n", 100000),
-        repeat("\\label{a}\\ref{a}\\section{s}", 50000),
-        repeat("\\'", 100000) + repeat("\\c{", 100000),
-        random_bytes(1 << 20, 11),
-    };
-    for (const std::string& body : bodies) {
-        Converted c = convert_source(kBegin + body, {"--rich"});
-        const std::string start = body.substr(0, 24);
-        EXPECT_EQ(c.log, kParseOk) << start;
-        EXPECT_TRUE(all_lines_end_with_crlf(c.wiki) && all_lines_end_with_crlf(c.equations)) << start;
-        // Every reference names a page of the equation document.
-        std::size_t pages = 0;
-        for (std::size_t at = c.equations.find("\n% paper.eq"); at != std::string::npos;
-             at = c.equations.find("\n% paper.eq", at + 1))
-            ++pages;
-        for (std::size_t at = c.wiki.find("ref(paper.eq"); at != std::string::npos; at = c.wiki.find("ref(paper.eq", at + 1))
-            EXPECT_LE(std::strtoull(c.wiki.c_str() + at + 12, nullptr, 10), pages) << start;
-    }
-}
-
 // Run as the user nobody, who may not write the input's folder, from a copy of kelvarin in the
 // sandbox: the build folder may be private to its owner, as one made by mktemp -d is.
 TEST(HostileInputs, OutputsInAReadOnlyDirectory) {

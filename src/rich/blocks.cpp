@@ -75,6 +75,7 @@ void open_list(Walk& w, std::string_view name, char marker) {
     env.saved_target = w.r.target;
     if (env.marker == 'b')
         write_wiki_line(w.job, wiki::heading(1, w.r.outline.has_chapters ? "Bibliography" : "References"));
+    if (marker == '+') w.r.numbered_lists.push_back(w.r.environments.size());
     w.r.environments.push_back(std::move(env));
     ++w.r.list_depth;
 }
@@ -138,6 +139,7 @@ void close_environment(Walk& w, std::size_t index) {
     while (r.environments.size() > index) {
         OpenEnvironment env = std::move(r.environments.back());
         r.environments.pop_back();
+        if (!r.numbered_lists.empty() && r.numbered_lists.back() == r.environments.size()) r.numbered_lists.pop_back();
         switch (env.kind) {
             case OpenEnvironment::list:
                 flush_line(w.job, r);

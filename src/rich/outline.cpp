@@ -168,10 +168,9 @@ void step_item(RichState& r, OpenEnvironment& list) {
     // As LaTeX refers to them: "1", then "1a" for an item of a numbered list
     // inside it, "1(a)ii" a level further in and "1(a)iiB" at the fourth.
     std::string number;
-    int level = 0;
-    for (const OpenEnvironment& env : r.environments) {
-        if (env.kind != OpenEnvironment::list || env.marker != '+') continue;
-        ++level;
+    for (std::size_t k = 0; k < r.numbered_lists.size() && k < 4; ++k) {
+        const OpenEnvironment& env = r.environments[r.numbered_lists[k]];
+        const std::size_t level = k + 1;
         const std::int64_t n = env.items - 1;
         if (level == 1) number = std::to_string(env.items);
         if (level == 2) number += std::string(1, static_cast<char>('a' + n % 26));

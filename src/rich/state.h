@@ -124,6 +124,10 @@ struct RichState {
     OpenDisplay display;
 
     std::vector<OpenEnvironment> environments;
+    // The open numbered lists, outermost first, as indexes into
+    // `environments`: an item's number is made of the first four, and a
+    // nest of lists a hundred thousand deep must not be searched for them.
+    std::vector<std::size_t> numbered_lists;
     int list_depth = 0;
     int quote_depth = 0;
     bool quote_opening_due = false;  // ">" not written yet for the open quotation

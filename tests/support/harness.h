@@ -62,9 +62,11 @@ struct RunResult {
 // Runs `binary` with `args` in `working_dir`. `unprivileged` runs it as the
 // user nobody when the tests run as root, so that file modes are obeyed;
 // when it cannot be started so, the exit status is 126 and standard error
-// says why.
+// says why. A run that outlasts `bound_seconds` (0: no bound) is stopped by
+// SIGALRM, and its exit status is -1.
 inline RunResult run_program(const std::string& binary, const std::string& working_dir,
-                             const std::vector<std::string>& args, bool unprivileged = false) {
+                             const std::vector<std::string>& args, bool unprivileged = false,
+                             unsigned bound_seconds = 0) {
     int out_pipe[2], err_pipe[2];
     if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) throw std::runtime_error("pipe");
     const pid_t pid = fork();
@@ -83,6 +85,7 @@ inline RunResult run_program(const std::string& binary, const std::string& worki
             (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0))
             cannot("become the user nobody");
         if (chdir(working_dir.c_str()) != 0) cannot("enter " + working_dir);
+        if (bound_seconds > 0) alarm(bound_seconds);
         std::vector<char*> argv{const_cast<char*>(binary.c_str())};
         for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
         argv.push_back(nullptr);
