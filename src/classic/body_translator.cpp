@@ -130,6 +130,111 @@ void replace_first_outside_formulas(std::string& line, std::string_view from, ch
     line.replace(at, from.size(), 1, to);
 }
 
+// Figures: one image and one caption, written at the figure's end. Returns
+// true when the line is used up.
+bool figure_line(JobState& job, const std::string& line, const LineMentions& m) {
+    BodyState& mode = job.body;
+    if (m.begin_figure) {
+        mode.in_figure = true;
+        job.graphic.clear();
+        job.caption.clear();
+        return true;
+    }
+    if (mode.in_figure) {
+        // Any "\includegraphics", with options or not; the name is still the
+        // line's first brace group.
+        if (m.includegraphics && first_brace_group(line, job.group) != -1)
+            job.graphic = job.group;
+        if (m.caption && first_brace_group(line, job.group) != -1)
+            job.caption = job.group;
+    }
+    if (m.end_figure) {
+        write_figure_block(job);
+        mode.in_figure = false;
+        return true;
+    }
+    if (mode.in_figure) return true;
+
+    return false;
+}
+
+// Numbered and bulleted lists: an item's "\\item" becomes its marker.
+// Returns true when the line is used up.
+bool list_line(JobState& job, std::string& line, LineMentions& m) {
+    BodyState& mode = job.body;
+    // Numbered lists.
+    if (equals(line, "\\begin{enumerate}")) {
+        mode.in_enumerate = true;
+        return true;
+    }
+    if (equals(line, "\\end{enumerate}")) {
+        mode.in_enumerate = false;
+        return true;
+    }
+    if (mode.in_enumerate && m.item) {
+        rewrite_item(line, '+');
+        m = scan_mentions(line);
+    }
+
+    // Bulleted lists.
+    if (equals(line, "\\begin{itemize}")) {
+        mode.in_itemize = true;
+        return true;
+    }
+    if (equals(line, "\\end{itemize}")) {
+        mode.in_itemize = false;
+        write_empty_line(job.wiki);
+        return true;
+    }
+    if (mode.in_itemize && m.item) {
+        rewrite_item(line, '-');
+        m = scan_mentions(line);
+    }
+
+    return false;
+}
+
+// Verbatim blocks and quotations. Returns true when the line is used up.
+bool verbatim_or_quote_line(JobState& job, const std::string& line) {
+    BodyState& mode = job.body;
+    // Verbatim blocks.
+    if (equals(line, "\\begin{verbatim}")) {
+        mode.in_verbatim = true;
+        write_line(job.wiki, wiki::kCodeOpen);
+        return true;
+    }
+    if (equals(line, "\\end{verbatim}")) {
+        mode.in_verbatim = false;
+        write_line(job.wiki, wiki::kCodeClose);
+        return true;
+    }
+    if (mode.in_verbatim) {
+        write_line(job.wiki, line);
+        return true;
+    }
+
+    // Quotations: the opening (an empty line and ">") is written only once
+    // the quotation has a line of its own to show.
+    if (equals(line, "\\begin{quote}")) {
+        mode.in_quote = true;
+        mode.quote_pending = true;
+        return true;
+    }
+    if (equals(line, "\\end{quote}")) {
+        mode.in_quote = false;
+        if (!mode.quote_pending) write_empty_line(job.wiki);
+        mode.quote_pending = false;
+        return true;
+    }
+    if (mode.in_quote && mode.quote_pending) {
+        write_empty_line(job.wiki);
+        write_line(job.wiki, wiki::quotation(1));
+        mode.quote_pending = false;
+    }
+
+    return false;
+}
+
 }  // namespace
 
 void replace_escapes(std::string& line) {
@@ -174,91 +279,7 @@ void translate_body_line(JobState& job, std::string& line, LineMentions m) {
         m = scan_mentions(line);
     }
 
-    // Figures: one image and one caption, written at the figure's end.
-    if (m.begin_figure) {
-        mode.in_figure = true;
-        job.graphic.clear();
-        job.caption.clear();
-        return;
-    }
-    if (mode.in_figure) {
-        // Any "\includegraphics", with options or not; the name is still the
-        // line's first brace group.
-        if (m.includegraphics && first_brace_group(line, job.group) != -1)
-            job.graphic = job.group;
-        if (m.caption && first_brace_group(line, job.group) != -1)
-            job.caption = job.group;
-    }
-    if (m.end_figure) {
-        write_figure_block(job);
-        mode.in_figure = false;
-        return;
-    }
-    if (mode.in_figure) return;
-
-    // Numbered lists.
-    if (equals(line, "\\begin{enumerate}")) {
-        mode.in_enumerate = true;
-        return;
-    }
-    if (equals(line, "\\end{enumerate}")) {
-        mode.in_enumerate = false;
-        return;
-    }
-    if (mode.in_enumerate && m.item) {
-        rewrite_item(line, '+');
-        m = scan_mentions(line);
-    }
-
-    // Bulleted lists.
-    if (equals(line, "\\begin{itemize}")) {
-        mode.in_itemize = true;
-        return;
-    }
-    if (equals(line, "\\end{itemize}")) {
-        mode.in_itemize = false;
-        write_empty_line(job.wiki);
-        return;
-    }
-    if (mode.in_itemize && m.item) {
-        rewrite_item(line, '-');
-        m = scan_mentions(line);
-    }
-
-    // Verbatim blocks.
-    if (equals(line, "\\begin{verbatim}")) {
-        mode.in_verbatim = true;
-        write_line(job.wiki, wiki::kCodeOpen);
-        return;
-    }
-    if (equals(line, "\\end{verbatim}")) {
-        mode.in_verbatim = false;
-        write_line(job.wiki, wiki::kCodeClose);
-        return;
-    }
-    if (mode.in_verbatim) {
-        write_line(job.wiki, line);
-        return;
-    }
-
-    // Quotations: the opening (an empty line and ">") is written only once
-    // the quotation has a line of its own to show.
-    if (equals(line, "\\begin{quote}")) {
-        mode.in_quote = true;
-        mode.quote_pending = true;
-        return;
-    }
-    if (equals(line, "\\end{quote}")) {
-        mode.in_quote = false;
-        if (!mode.quote_pending) write_empty_line(job.wiki);
-        mode.quote_pending = false;
-        return;
-    }
-    if (mode.in_quote && mode.quote_pending) {
-        write_empty_line(job.wiki);
-        write_line(job.wiki, wiki::quotation(1));
-        mode.quote_pending = false;
-    }
+    if (figure_line(job, line, m) || list_line(job, line, m) || verbatim_or_quote_line(job, line)) return;
 
     // Formulas.
     if (handle_math_line(job, line, keep_as_written ? job.as_written : line))
