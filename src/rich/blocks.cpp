@@ -245,7 +245,7 @@ struct Opening {
     const EnvironmentSpec& spec;
     std::size_t p;    // after "\begin{name}"
     std::size_t end;
-    bool top;
+    Place place;
 };
 
 std::size_t open_display(const Opening& o) {
@@ -258,7 +258,8 @@ std::size_t open_display(const Opening& o) {
             p = columns.next;
         }
     }
-    return display_formula(o.w, o.name, argument, p, o.end, o.top ? nullptr : &line_sink(o.w.r));
+    return display_formula(o.w, o.name, argument, p, o.end,
+                           o.place.top() ? Place{} : Place{o.place.context, &line_sink(o.w.r)});
 }
 
 std::size_t open_list_environment(const Opening& o) {
@@ -292,7 +293,7 @@ std::size_t open_container(const Opening& o, OpenEnvironment::Kind kind) {
     RichState& r = o.w.r;
     const std::size_t p = skip_environment_arguments(o.w, o.p, o.end, o.spec.arguments);
     if (p == kNoPosition) return kNoPosition;
-    if (kind == OpenEnvironment::figure || kind == OpenEnvironment::table || o.top) flush_line(o.w.job, r);
+    if (kind == OpenEnvironment::figure || kind == OpenEnvironment::table || o.place.top()) flush_line(o.w.job, r);
     if (kind == OpenEnvironment::table) write_wiki_line(o.w.job, "");
     r.environments.push_back(environment(kind, o.name, r));
     return p;
@@ -321,13 +322,13 @@ std::size_t open_tabular(const Opening& o) {
 
 }  // namespace
 
-std::size_t begin_environment(Walk& w, std::size_t at, std::size_t end, bool top) {
+std::size_t begin_environment(Walk& w, std::size_t at, std::size_t end, Place place) {
     const Argument arg = read_argument(w, at, end);
     if (!arg.found) return at;
     if (!arg.closed) return kNoPosition;
     const std::string name(trim_blanks_and_tabs(arg.text));
     const EnvironmentSpec& spec = environment_spec(name);
-    const Opening o{w, name, spec, arg.next, end, top};
+    const Opening o{w, name, spec, arg.next, end, place};
     switch (spec.kind) {
         case EnvironmentKind::document: return o.p;
         case EnvironmentKind::code: return open_code(w, name, o.p, end);
@@ -340,7 +341,7 @@ std::size_t begin_environment(Walk& w, std::size_t at, std::size_t end, bool top
     // The paper's own theorem kinds come before the other environments.
     if (const TheoremKind* kind = theorem_kind(w.r, name)) {
         std::string title;
-        const std::size_t q = translate_optional_argument(w, o.p, true, title);
+        const std::size_t q = translate_optional_argument(w, o.p, true, title, o.place.context);
         open_theorem(w, name, *kind, std::move(title));
         return q;
     }
@@ -377,7 +378,7 @@ std::size_t start_item(Walk& w, std::size_t at, std::size_t end) {
     RichState& r = w.r;
     OpenEnvironment* list = innermost(r, OpenEnvironment::list);
     std::string label;
-    const std::size_t q = translate_optional_argument(w, at, true, label);
+    const std::size_t q = translate_optional_argument(w, at, true, label, Context::line);
     (void)end;  // an item's text runs on to the next block construct
     flush_line(w.job, r);
     const std::size_t text = skip_blanks(w.text, q);
@@ -408,7 +409,7 @@ std::size_t heading(Walk& w, std::string_view command, std::size_t at, std::size
     const Argument arg = read_argument(w, p, end);
     if (!arg.found) return p;
     if (!arg.closed) return kNoPosition;
-    const std::string title(trim_blanks_and_tabs(translate_argument(w, arg)));
+    const std::string title(trim_blanks_and_tabs(translate_argument(w, arg, Context::line)));
     flush_line(w.job, r);
     if (command == "paragraph" || command == "subparagraph") {
         write_wiki_line(w.job, wiki::escape_line_start(wiki::run_in_title(title), 1));
@@ -423,9 +424,7 @@ std::size_t heading(Walk& w, std::string_view command, std::size_t at, std::size
 void learn_heading(Walk& w, int level, bool numbered, const Argument& arg, const std::string&) {
     RichState& r = w.r;
     if (level == 0) r.outline.has_chapters = true;
-    w.plain = true;
-    const std::string plain(trim_blanks_and_tabs(translate_argument(w, arg)));
-    w.plain = false;
+    const std::string plain(trim_blanks_and_tabs(translate_argument(w, arg, Context::plain)));
     step_heading(r, level, numbered, plain);
 }
 
@@ -449,7 +448,7 @@ void write_title_block(Walk& w) {
         index_latex(source, sub.index);
         sub.nesting = 1;
         std::string text;
-        walk(sub, 0, source.size(), &text);
+        walk(sub, 0, source.size(), {Context::text, &text});
         return std::string(trim_blanks_and_tabs(text));
     };
     if (!trim_blanks_and_tabs(title).empty())

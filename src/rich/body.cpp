@@ -34,7 +34,7 @@ void walk_pending(JobState& job, RichState& r, bool final) {
     w.rows = &r.pending_rows;
     w.final = final || r.pending_lines >= kMostJoinedLines || r.pending.size() >= kLongestJoinedText;
     index_latex(w.text, w.index);
-    const std::size_t stop = walk(w, 0, w.text.size(), nullptr);
+    const std::size_t stop = walk(w, 0, w.text.size(), Place{});
     if (stop < w.text.size()) {
         // The carried text keeps the rows it came from; offsets now count
         // from its first byte, so a row that began before it starts below 0.

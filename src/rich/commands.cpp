@@ -123,7 +123,7 @@ std::size_t unknown_command(CommandCall& call) {
         if (!arg.found) break;
         if (!arg.closed) return any ? p : call.unclosed(call.after);
         if (any) call.sink.push_back(' ');
-        walk(w, arg.begin, arg.end, call.top() ? nullptr : call.out);
+        walk(w, arg.begin, arg.end, call.place);
         any = true;
         p = skip_optional_argument(w.index, arg.next, false);
     }
@@ -161,12 +161,12 @@ std::size_t stop_at(const CommandCall& call, const CommandArguments& a) {
     return kNoStop;
 }
 
-std::string& sink_of(Walk& w, std::string* out) { return out != nullptr ? *out : line_sink(w.r); }
+std::string& sink_of(Walk& w, Place place) { return place.top() ? line_sink(w.r) : *place.text; }
 
-std::size_t command(Walk& w, std::size_t at, std::size_t end, std::string* out, bool may_carry) {
+std::size_t command(Walk& w, std::size_t at, std::size_t end, Place place, bool may_carry) {
     const std::string_view t = w.text;
     const std::size_t length = command_name_length(t, at);
-    std::string& sink = sink_of(w, out);
+    std::string& sink = sink_of(w, place);
     if (length == 0 || at + 1 + length > end) {
         sink.push_back('\\');
         return at + 1;
@@ -174,14 +174,14 @@ std::size_t command(Walk& w, std::size_t at, std::size_t end, std::string* out, 
     const std::string_view name = t.substr(at + 1, length);
     const std::size_t after = at + 1 + length;
     const bool letter = (name[0] >= 'a' && name[0] <= 'z') || (name[0] >= 'A' && name[0] <= 'Z');
-    if (length == 1 && !letter) return control_symbol(w, at, end, out, may_carry);
+    if (length == 1 && !letter) return control_symbol(w, at, end, place, may_carry);
     if (is_accent(name) && after < end && t[after] == '{') {
-        const std::size_t next = accent(w, name[0], after, end, sink);
+        const std::size_t next = accent(w, place.context, name[0], after, end, sink);
         if (next != after) return next;
     }
     static const CommandSpec kUnknown{"", nullptr};
     const CommandSpec* spec = find_command(name);
-    CommandCall call{w, spec != nullptr ? *spec : kUnknown, name, at, after, end, out, sink, may_carry};
+    CommandCall call{w, spec != nullptr ? *spec : kUnknown, name, at, after, end, place, sink, may_carry};
     if (spec == nullptr) {
         if (const std::string_view symbol = text_symbol(name); !symbol.empty())
             return text_symbol_command(call, symbol);
@@ -198,7 +198,7 @@ void read_declarations(Walk& w) {
         const std::size_t length = command_name_length(w.text, p);
         const CommandSpec* spec = find_command(w.text.substr(p + 1, length));
         if (spec != nullptr && spec->declaration) {
-            const std::size_t next = command(w, p, w.text.size(), &ignored, false);
+            const std::size_t next = command(w, p, w.text.size(), {Context::text, &ignored}, false);
             p = next == kNoPosition ? p + 1 + length : next;
         } else {
             p += 1 + std::max<std::size_t>(length, 1);

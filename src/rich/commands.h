@@ -31,11 +31,12 @@ struct CommandCall {
     std::size_t at;         // the backslash
     std::size_t after;      // just after the name
     std::size_t end;        // the end of the text being walked
-    std::string* out;       // null: at the top of the line, where block constructs act
+    Place place;            // where the walk stands
     std::string& sink;      // where its text goes
     bool may_carry;         // an unclosed argument may carry the line on to the next
 
-    bool top() const { return out == nullptr; }
+    bool top() const { return place.top(); }
+    Context context() const { return place.context; }
     // Where the walk goes on after an argument that does not close: the next
     // source line, or `fallback` where the line cannot be carried.
     std::size_t unclosed(std::size_t fallback) const { return may_carry ? kNoPosition : fallback; }
@@ -64,15 +65,14 @@ constexpr std::size_t kNoStop = kNoPosition - 1;
 std::size_t stop_at(const CommandCall& call, const CommandArguments& a);
 
 // Helpers shared by the handlers.
-std::string& sink_of(Walk& w, std::string* out);
 void append_source_text(const Walk& w, std::string& sink, std::string_view text);
 void append_emphasis(std::string& out, std::string_view marker, std::string_view content);
 std::string_view font_marker(Font font);
-std::string translate_range(Walk& w, std::size_t begin, std::size_t end);
+std::string translate_range(Walk& w, std::size_t begin, std::size_t end, Context outer);
 // A control symbol, "\\\\", "\\[", "\\'e", "\\&" ...: a one-byte name that is no letter.
-std::size_t control_symbol(Walk& w, std::size_t at, std::size_t end, std::string* out, bool may_carry);
+std::size_t control_symbol(Walk& w, std::size_t at, std::size_t end, Place place, bool may_carry);
 // "\\'{e}" with its group: the accented letter; `at` is after the name.
-std::size_t accent(Walk& w, char mark, std::size_t at, std::size_t end, std::string& out);
+std::size_t accent(Walk& w, Context context, char mark, std::size_t at, std::size_t end, std::string& out);
 
 // The handlers, by file.
 // commands_text.cpp

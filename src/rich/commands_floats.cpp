@@ -22,7 +22,7 @@ std::size_t spanning_cell(CommandCall& call, const CommandArguments& a, bool ove
         for (long k = 1; k < span && k < 64; ++k) w.r.tabular.cells.push_back(">");
     }
     const Argument& text = a[4];
-    walk(w, text.begin, text.end, call.top() ? nullptr : call.out);
+    walk(w, text.begin, text.end, call.place);
     return text.next;
 }
 
@@ -41,7 +41,7 @@ std::size_t includegraphics_command(CommandCall& call, const CommandArguments& a
 std::size_t caption_command(CommandCall& call, const CommandArguments& a) {
     if (const std::size_t stop = stop_at(call, a); stop != kNoStop) return stop;
     const Argument& arg = a[a.count - 1];
-    std::string text(trim_blanks_and_tabs(translate_argument(call.w, arg)));
+    std::string text(trim_blanks_and_tabs(translate_argument(call.w, arg, call.context())));
     if (call.top())
         set_caption(call.w, std::move(text), !a.star && call.name != "subcaption");
     else
@@ -52,11 +52,11 @@ std::size_t caption_command(CommandCall& call, const CommandArguments& a) {
 std::size_t subfloat_command(CommandCall& call, const CommandArguments& a) {
     Walk& w = call.w;
     // The subcaption is translated first, as it stands first.
-    const std::string sub = a[0].found ? translate_range(w, a[0].begin, a[0].end) : std::string();
+    const std::string sub = a[0].found ? translate_range(w, a[0].begin, a[0].end, call.context()) : std::string();
     if (const std::size_t stop = stop_at(call, a); stop != kNoStop) return stop;
     const Argument& body = a[1];
     const std::size_t images = figure_images(w.r);
-    walk(w, body.begin, body.end, call.top() ? nullptr : call.out);
+    walk(w, body.begin, body.end, call.place);
     if (figure_images(w.r) > images)
         set_subcaption(w, sub);
     else

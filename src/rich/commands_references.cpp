@@ -42,7 +42,7 @@ void cite_notes(CommandCall& call, const CommandArguments& a, std::string& pre, 
     int count = 0;
     for (int i = 0; i < 2 && a[static_cast<std::size_t>(i)].found; ++i, ++count) {
         const Argument& note = a[static_cast<std::size_t>(i)];
-        notes[i] = translate_range(call.w, note.begin, note.end);
+        notes[i] = translate_range(call.w, note.begin, note.end, call.context());
     }
     if (count == 2) {
         pre = notes[0];
@@ -57,9 +57,9 @@ std::size_t hyperref_to_address(CommandCall& call) {
     const CommandArguments a = read_arguments(call.w, "mmmm", call.after, call.end);
     if (a.status == CommandArguments::missing) return a.next;
     if (a.status == CommandArguments::unclosed) return call.may_carry ? kNoPosition : a.next;
-    const std::string text = translate_argument(call.w, a[3]);
+    const std::string text = translate_argument(call.w, a[3], call.context());
     const std::string_view address = trim_blanks_and_tabs(a[0].text);
-    if (address.empty() || call.w.plain) {
+    if (address.empty() || call.context() == Context::plain) {
         call.sink.append(text);
         return a.next;
     }
@@ -97,7 +97,7 @@ std::size_t hyperref_command(CommandCall& call, const CommandArguments&) {
     if (first < call.end && w.text[first] == '{') return hyperref_to_address(call);
     const CommandArguments a = read_arguments(w, "om", call.after, call.end);
     if (const std::size_t stop = stop_at(call, a); stop != kNoStop) return stop;
-    const std::string text = translate_argument(w, a[1]);
+    const std::string text = translate_argument(w, a[1], call.context());
     const auto label = w.r.outline.labels.find(std::string(a[0].text));
     if (label != w.r.outline.labels.end() && !label->second.anchor.empty())
         call.sink.append(wiki::link(text, "#" + label->second.anchor));

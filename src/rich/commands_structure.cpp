@@ -12,7 +12,7 @@ std::size_t heading_command(CommandCall& call, const CommandArguments&) {
 }
 
 std::size_t begin_command(CommandCall& call, const CommandArguments&) {
-    const std::size_t next = begin_environment(call.w, call.after, call.end, call.top());
+    const std::size_t next = begin_environment(call.w, call.after, call.end, call.place);
     return next == kNoPosition ? call.unclosed(call.after) : next;
 }
 

@@ -108,20 +108,20 @@ std::string_view font_marker(Font font) {
     return "";
 }
 
-std::string translate_range(Walk& w, std::size_t begin, std::size_t end) {
+std::string translate_range(Walk& w, std::size_t begin, std::size_t end, Context outer) {
     Argument arg;
     arg.found = arg.closed = true;
     arg.begin = begin;
     arg.end = end;
     arg.next = end + 1;
     arg.text = w.text.substr(begin, end - begin);
-    return std::string(trim_blanks_and_tabs(translate_argument(w, arg)));
+    return std::string(trim_blanks_and_tabs(translate_argument(w, arg, outer)));
 }
 
 // The accent command "\'" (name) on the letter after it, "\'e" or "\'{e}".
 // A group of several letters, "\'{ab}", has the accent on its first and the
 // others as text after it; an empty group shows the accent alone.
-std::size_t accent(Walk& w, char mark, std::size_t at, std::size_t end, std::string& out) {
+std::size_t accent(Walk& w, Context context, char mark, std::size_t at, std::size_t end, std::string& out) {
     std::size_t p = at;
     std::size_t close = kNoPosition;
     if (p < end && w.text[p] == '{') {
@@ -151,22 +151,22 @@ std::size_t accent(Walk& w, char mark, std::size_t at, std::size_t end, std::str
     if (skip_blanks(w.text, after) != close) {
         // The rest of the group is text of its own.
         ++w.nesting;
-        walk(w, after, close, &out);
+        walk(w, after, close, inner_place(context, out));
         --w.nesting;
     }
     return close + 1;
 }
 
-std::size_t control_symbol(Walk& w, std::size_t at, std::size_t end, std::string* out, bool may_carry) {
+std::size_t control_symbol(Walk& w, std::size_t at, std::size_t end, Place place, bool may_carry) {
     const std::string_view t = w.text;
     const char symbol = t[at + 1];
     const std::size_t after = at + 2;
-    std::string& sink = sink_of(w, out);
+    std::string& sink = sink_of(w, place);
     static const CommandSpec kSymbol{"", nullptr};
-    CommandCall call{w, kSymbol, t.substr(at + 1, 1), at, after, end, out, sink, may_carry};
+    CommandCall call{w, kSymbol, t.substr(at + 1, 1), at, after, end, place, sink, may_carry};
     switch (symbol) {
         case '\\': return break_line(call, read_arguments(w, "*o", after, end).next);
-        case '[': return display_formula(w, "", "", after, end, out);
+        case '[': return display_formula(w, "", "", after, end, place);
         case '(': {
             if (after < w.inline_close_from || after > w.inline_close_at) {
                 w.inline_close_from = after;
@@ -174,7 +174,7 @@ std::size_t control_symbol(Walk& w, std::size_t at, std::size_t end, std::string
             }
             const std::size_t close = w.inline_close_at;
             if (close == kNoPosition || close + 2 > end) return call.unclosed(after);
-            inline_formula(w, t.substr(after, close - after), at, close + 1, sink);
+            inline_formula(w, place.context, t.substr(after, close - after), at, close + 1, sink);
             return close + 2;
         }
         case ']': case ')': return after;
@@ -186,7 +186,7 @@ std::size_t control_symbol(Walk& w, std::size_t at, std::size_t end, std::string
         default: break;
     }
     if (is_accent(call.name)) {
-        const std::size_t next = accent(w, symbol, after, end, sink);
+        const std::size_t next = accent(w, place.context, symbol, after, end, sink);
         if (next != after) return next;
     }
     return call.as_written();
@@ -196,9 +196,10 @@ std::size_t emphasis_command(CommandCall& call, const CommandArguments& a) {
     if (const std::size_t stop = stop_at(call, a); stop != kNoStop) return stop;
     const Argument& arg = a[1];
     if (call.spec.font == Font::plain && call.top()) {
-        walk(call.w, arg.begin, arg.end, nullptr);
+        walk(call.w, arg.begin, arg.end, call.place);
     } else {
-        append_emphasis(call.sink, call.w.plain ? "" : font_marker(call.spec.font), translate_argument(call.w, arg));
+        append_emphasis(call.sink, call.context() == Context::plain ? "" : font_marker(call.spec.font),
+                        translate_argument(call.w, arg, call.context()));
     }
     return arg.next;
 }
@@ -210,7 +211,7 @@ std::size_t font_switch(CommandCall& call, const CommandArguments&) { return cal
 std::size_t text_of_last_argument(CommandCall& call, const CommandArguments& a) {
     if (const std::size_t stop = stop_at(call, a); stop != kNoStop) return stop;
     const Argument& arg = a[a.count - 1];
-    walk(call.w, arg.begin, arg.end, call.top() ? nullptr : call.out);
+    walk(call.w, arg.begin, arg.end, call.place);
     return arg.next;
 }
 
@@ -280,7 +281,7 @@ std::size_t href_command(CommandCall& call, const CommandArguments& a) {
         return address.next;
     }
     if (!arg.closed) return call.unclosed(call.after);
-    const std::string text(trim_blanks_and_tabs(translate_argument(call.w, arg)));
+    const std::string text(trim_blanks_and_tabs(translate_argument(call.w, arg, call.context())));
     if (text.empty())
         append_source_text(call.w, call.sink, address.text);
     else
@@ -293,9 +294,9 @@ std::size_t footnote_command(CommandCall& call, const CommandArguments& a) {
     RichState& r = call.w.r;
     const LabelTarget saved = r.target;
     step_footnote(r);
-    const std::string text = translate_argument(call.w, a[1]);
+    const std::string text = translate_argument(call.w, a[1], call.context());
     r.target = saved;
-    if (!trim_blanks_and_tabs(text).empty() && !call.w.plain)
+    if (!trim_blanks_and_tabs(text).empty() && call.context() != Context::plain)
         call.sink.append(wiki::footnote(trim_blanks_and_tabs(text)));
     return a[1].next;
 }
@@ -303,7 +304,7 @@ std::size_t footnote_command(CommandCall& call, const CommandArguments& a) {
 std::size_t ensuremath_command(CommandCall& call, const CommandArguments& a) {
     if (const std::size_t stop = stop_at(call, a); stop != kNoStop) return stop;
     const Argument& arg = a[0];
-    inline_formula(call.w, call.w.text.substr(arg.begin, arg.end - arg.begin), call.at, arg.next - 1, call.sink);
+    inline_formula(call.w, call.context(), call.w.text.substr(arg.begin, arg.end - arg.begin), call.at, arg.next - 1, call.sink);
     return arg.next;
 }
 

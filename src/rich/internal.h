@@ -26,6 +26,34 @@ inline bool one_of(std::string_view name, std::initializer_list<std::string_view
     return false;
 }
 
+// What the walk is writing, which decides what a construct may do there.
+enum class Context : std::uint8_t {
+    // A logical line at its top: block constructs act (environments, items,
+    // headings, display formulas, table cells), and text goes to the wiki
+    // line being built, or to the current cell inside a table.
+    line,
+    // The text of an argument (a caption, a footnote, emphasis, a link's
+    // text): constructs are reduced to what fits in a line.
+    text,
+    // Text the page shows bare, as a reference prints a heading's title: no
+    // mark-up, no footnotes, no links, formulas as written.
+    plain,
+};
+
+// Where a walk writes: its context, and outside the line context the text
+// being built.
+struct Place {
+    Context context = Context::line;
+    std::string* text = nullptr;
+    bool top() const { return context == Context::line; }
+};
+
+// The place for text built into `text` inside a walk in `outer`: plain text
+// stays plain, anything else becomes argument text.
+inline Place inner_place(Context outer, std::string& text) {
+    return {outer == Context::plain ? Context::plain : Context::text, &text};
+}
+
 // One walk over a logical line.
 struct Walk {
     Walk(JobState& job_state, RichState& rich, LatexIndex& lexical)
@@ -36,7 +64,6 @@ struct Walk {
     std::string_view text;
     const std::vector<RowStart>* rows = nullptr;  // where each source line starts
     bool final = false;  // unclosed constructs are text, not carried to the next line
-    bool plain = false;  // text without mark-up and formulas as written (link texts)
     int nesting = 0;     // groups being walked inside each other
     // The last search for the "\)" closing an inline formula: from where,
     // and what it found. A later search from between the two finds the same,
@@ -55,34 +82,33 @@ struct Argument {
 };
 
 // --- walk.cpp ---------------------------------------------------------------
-// Translates text[begin, end). With `out` null the walk is at the top of the
-// line: block constructs act and text goes to the current wiki line (or table
-// cell); it returns where an unclosed construct starts when that is to be
-// carried to the next line, else `end`. With `out` given, the text is
-// appended there and block constructs are reduced to what fits in a line.
-std::size_t walk(Walk& w, std::size_t begin, std::size_t end, std::string* out);
-// The translation of an argument, as plain wiki text.
-std::string translate_argument(Walk& w, const Argument& arg);
+// Translates text[begin, end) into `place`. At the top of the line it
+// returns where an unclosed construct starts when that is to be carried to
+// the next line, else `end`.
+std::size_t walk(Walk& w, std::size_t begin, std::size_t end, Place place);
+// The translation of an argument met in a walk in context `outer`.
+std::string translate_argument(Walk& w, const Argument& arg, Context outer);
 // The translation of the optional argument "[...]" at `at` (blanks before
 // it skipped when asked) into `text`, trimmed; returns the position after
 // it, or `at` when there is none.
 std::size_t translate_optional_argument(Walk& w, std::size_t at, bool skip_blanks_first,
-                                        std::string& text);
+                                        std::string& text, Context outer);
 // Reads the brace argument at `at` (blanks before it skipped).
 Argument read_argument(Walk& w, std::size_t at, std::size_t end);
 // Where text at the top of the line goes: the current table cell or line.
 std::string& line_sink(RichState& r);
+// Where text goes in `place`: the line's sink at the top, else its text.
+std::string& sink_of(Walk& w, Place place);
 // Acts on the declarations of a preamble line (theorem kinds, the title
 // block, equation numbering) and on nothing else.
 void read_declarations(Walk& w);
-// A command at `at` (its backslash): translated into `out` (or acted on at
-// the top of the line). Returns the position after it, or kNoPosition to
-// carry the line on.
-std::size_t command(Walk& w, std::size_t at, std::size_t end, std::string* out, bool may_carry);
+// A command at `at` (its backslash), acted on in `place`. Returns the
+// position after it, or kNoPosition to carry the line on.
+std::size_t command(Walk& w, std::size_t at, std::size_t end, Place place, bool may_carry);
 
 // --- blocks.cpp -------------------------------------------------------------
 // Each returns the position after what it consumed.
-std::size_t begin_environment(Walk& w, std::size_t at, std::size_t end, bool top);
+std::size_t begin_environment(Walk& w, std::size_t at, std::size_t end, Place place);
 std::size_t end_environment(Walk& w, std::size_t at, std::size_t end, bool top);
 std::size_t start_item(Walk& w, std::size_t at, std::size_t end);
 std::size_t heading(Walk& w, std::string_view command, std::size_t at, std::size_t end);
@@ -111,13 +137,14 @@ void write_heading(Walk& w, int level, bool numbered, const Argument& arg, const
 void learn_heading(Walk& w, int level, bool numbered, const Argument& arg, const std::string& title);
 
 // --- math.cpp ---------------------------------------------------------------
-// An inline formula: registered, its reference appended to `out`.
-void inline_formula(Walk& w, std::string_view formula, std::size_t open, std::size_t close,
+// An inline formula: registered, its reference appended to `out` (in plain
+// text, the formula as written).
+void inline_formula(Walk& w, Context context, std::string_view formula, std::size_t open, std::size_t close,
                     std::string& out);
 // A display formula that opens at `at` with `marker`; returns the position
 // after it, or `end` when it continues on later lines.
 std::size_t display_formula(Walk& w, std::string_view environment, std::string_view argument,
-                            std::size_t content, std::size_t end, std::string* out);
+                            std::size_t content, std::size_t end, Place place);
 // A source line while a display formula is open; returns where the text
 // after its closing marker starts, or kNoPosition when it goes on.
 std::size_t display_line(JobState& job, RichState& r, std::string_view line);

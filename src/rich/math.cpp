@@ -293,9 +293,9 @@ std::int64_t column_of(const Walk& w, std::size_t offset) {
     return static_cast<std::int64_t>(offset) - start;
 }
 
-void inline_formula(Walk& w, std::string_view formula, std::size_t open, std::size_t close,
+void inline_formula(Walk& w, Context context, std::string_view formula, std::size_t open, std::size_t close,
                     std::string& out) {
-    if (w.plain) {
+    if (context == Context::plain) {
         out.append(formula);
         return;
     }
@@ -307,32 +307,31 @@ void inline_formula(Walk& w, std::string_view formula, std::size_t open, std::si
 }
 
 std::size_t display_formula(Walk& w, std::string_view environment, std::string_view argument,
-                            std::size_t content, std::size_t end, std::string* out) {
+                            std::size_t content, std::size_t end, Place place) {
     const std::string marker = end_marker_of(environment == "$$" ? "$$" : environment);
     const std::size_t close = w.text.substr(0, end).find(marker, content);
     OpenDisplay d;
     d.environment = std::string(environment == "$$" ? "" : environment);
     d.argument = std::string(argument);
-    if (close != std::string_view::npos && w.plain) {
-        // Link texts show a formula as written.
-        (out != nullptr ? *out : line_sink(w.r)).append(trim_blanks_and_tabs(w.text.substr(content, close - content)));
+    if (close != std::string_view::npos && place.context == Context::plain) {
+        // Plain text shows a formula as written.
+        sink_of(w, place).append(trim_blanks_and_tabs(w.text.substr(content, close - content)));
         return close + marker.size();
     }
     if (close != std::string_view::npos) {
         d.lines.emplace_back(w.text.substr(content, close - content));
         d.rows.push_back(row_of(w, content));
         if (environment_spec(environment).inline_math) {
-            std::string& sink = out != nullptr ? *out : line_sink(w.r);
-            inline_formula(w, trim_blanks_and_tabs(d.lines.front()), content, close, sink);
+            inline_formula(w, place.context, trim_blanks_and_tabs(d.lines.front()), content, close,
+                           sink_of(w, place));
         } else {
-            finish_display(w.job, w.r, d, out);
+            finish_display(w.job, w.r, d, place.top() ? nullptr : place.text);
         }
         return close + marker.size();
     }
-    if (out != nullptr || w.nesting > 0) {
+    if (!place.top() || w.nesting > 0) {
         // Inside a group the formula cannot go on to later lines.
-        (out != nullptr ? *out : line_sink(w.r))
-            .append(environment.empty() ? "\\[" : environment == "$$" ? "$$" : "");
+        sink_of(w, place).append(environment.empty() ? "\\[" : environment == "$$" ? "$$" : "");
         return content;
     }
     d.open = true;
@@ -369,7 +368,7 @@ std::size_t display_line(JobState& job, RichState& r, std::string_view line) {
         LatexIndex unused;
         Walk w(job, r, unused);
         w.text = joined;
-        inline_formula(w, joined, 0, joined.size(), r.out);
+        inline_formula(w, Context::line, joined, 0, joined.size(), r.out);
     } else {
         finish_display(job, r, d, nullptr);
     }

@@ -35,10 +35,10 @@ std::size_t quote(std::string_view t, std::size_t pos, std::size_t end, std::str
 
 // A brace group. One that opens with a font switch ("{\bf text}") becomes
 // wiki emphasis; any other is transparent, its text written in place.
-std::size_t group(Walk& w, std::size_t at, std::size_t end, std::string* out, bool may_carry) {
+std::size_t group(Walk& w, std::size_t at, std::size_t end, Place place, bool may_carry) {
     const std::size_t close = group_close(w.index, at);
     if (close == kNoPosition || close >= end) return may_carry ? kNoPosition : at + 1;
-    std::string& sink = sink_of(w, out);
+    std::string& sink = sink_of(w, place);
     // Deeper than this a group is only its content: the walk goes on into it
     // without a call of its own (its closing brace is passed over like any
     // stray one), so that a line of a million "{" costs no stack.
@@ -50,14 +50,14 @@ std::size_t group(Walk& w, std::size_t at, std::size_t end, std::string* out, bo
         if (spec != nullptr && spec->handler == font_switch) {
             std::string inner;
             ++w.nesting;
-            walk(w, first + 1 + length, close, &inner);
+            walk(w, first + 1 + length, close, inner_place(place.context, inner));
             --w.nesting;
-            append_emphasis(sink, w.plain ? "" : font_marker(spec->font), inner);
+            append_emphasis(sink, place.context == Context::plain ? "" : font_marker(spec->font), inner);
             return close + 1;
         }
     }
     ++w.nesting;
-    walk(w, at + 1, close, out);
+    walk(w, at + 1, close, place);
     --w.nesting;
     return close + 1;
 }
@@ -84,7 +84,7 @@ Argument read_argument(Walk& w, std::size_t at, std::size_t end) {
 }
 
 std::size_t translate_optional_argument(Walk& w, std::size_t at, bool skip_blanks_first,
-                                        std::string& text) {
+                                        std::string& text, Context outer) {
     const std::size_t next = skip_optional_argument(w.index, at, skip_blanks_first);
     if (next == at) return at;
     Argument arg;
@@ -92,33 +92,33 @@ std::size_t translate_optional_argument(Walk& w, std::size_t at, bool skip_blank
     arg.begin = skip_blanks(w.text, at) + 1;
     arg.end = next - 1;
     arg.next = next;
-    text = std::string(trim_blanks_and_tabs(translate_argument(w, arg)));
+    text = std::string(trim_blanks_and_tabs(translate_argument(w, arg, outer)));
     return next;
 }
 
-std::string translate_argument(Walk& w, const Argument& arg) {
+std::string translate_argument(Walk& w, const Argument& arg, Context outer) {
     std::string text;
     if (w.nesting >= kDeepestNesting) return std::string(arg.text);
     ++w.nesting;
-    walk(w, arg.begin, arg.end, &text);
+    walk(w, arg.begin, arg.end, inner_place(outer, text));
     --w.nesting;
     return text;
 }
 
-std::size_t walk(Walk& w, std::size_t pos, std::size_t end, std::string* out) {
+std::size_t walk(Walk& w, std::size_t pos, std::size_t end, Place place) {
     // Only the walk over a whole logical line, at its top, may stop at an
     // unclosed construct and carry it on to the next source line.
-    const bool may_carry = out == nullptr && w.nesting == 0 && !w.final;
+    const bool may_carry = place.top() && w.nesting == 0 && !w.final;
     const std::string_view t = w.text;
     while (pos < end) {
         std::size_t run = pos;
         while (run < end && !kSpecial[static_cast<unsigned char>(t[run])]) ++run;
-        if (run > pos && out == nullptr && !w.r.pass->keeps_text) {
+        if (run > pos && place.top() && !w.r.pass->keeps_text) {
             pos = run;  // a pass that writes no text has nothing to copy
             continue;
         }
         if (run > pos) {
-            std::string& sink = sink_of(w, out);
+            std::string& sink = sink_of(w, place);
             // Blanks after a blank (where a dropped command stood) add nothing.
             if (!sink.empty() && sink.back() == ' ')
                 while (pos < run && t[pos] == ' ') ++pos;
@@ -126,23 +126,23 @@ std::size_t walk(Walk& w, std::size_t pos, std::size_t end, std::string* out) {
             pos = run;
             continue;
         }
-        std::string& sink = sink_of(w, out);
+        std::string& sink = sink_of(w, place);
         const char c = t[pos];
         std::size_t next = pos + 1;
         switch (c) {
-            case '\\': next = command(w, pos, end, out, may_carry); break;
-            case '{': next = group(w, pos, end, out, may_carry); break;
+            case '\\': next = command(w, pos, end, place, may_carry); break;
+            case '{': next = group(w, pos, end, place, may_carry); break;
             case '}': break;  // closes a group opened on an earlier line
             case '$':
                 if (pos + 1 < end && t[pos + 1] == '$') {
-                    next = display_formula(w, "$$", "", pos + 2, end, out);
+                    next = display_formula(w, "$$", "", pos + 2, end, place);
                 } else {
                     const std::size_t close = next_dollar(w.index, pos + 1);
                     if (close == kNoPosition || close >= end) {
                         if (may_carry) return pos;
                         sink.push_back('$');
                     } else {
-                        inline_formula(w, t.substr(pos + 1, close - pos - 1), pos, close, sink);
+                        inline_formula(w, place.context, t.substr(pos + 1, close - pos - 1), pos, close, sink);
                         next = close + 1;
                     }
                 }
@@ -162,7 +162,7 @@ std::size_t walk(Walk& w, std::size_t pos, std::size_t end, std::string* out) {
             case '`': next = quote(t, pos, end, "\xE2\x80\x9C", "\xE2\x80\x98", sink); break;
             case '\'': next = quote(t, pos, end, "\xE2\x80\x9D", "\xE2\x80\x99", sink); break;
             case '&':
-                if (out == nullptr && w.r.tabular.depth > 0)
+                if (place.top() && w.r.tabular.depth > 0)
                     end_table_cell(w);
                 else
                     sink.push_back('&');
