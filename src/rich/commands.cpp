@@ -17,96 +17,111 @@ constexpr std::string_view kDrop1 = "*omo";
 constexpr std::string_view kDrop2 = "*omomo";
 constexpr std::string_view kDrop3 = "*omomomo";
 
-const std::unordered_map<std::string_view, CommandSpec>& table() {
-    using Map = std::unordered_map<std::string_view, CommandSpec>;
-    static const Map commands = [] {
-        Map m;
-        const auto add = [&m](std::initializer_list<std::string_view> names, CommandSpec spec) {
-            for (std::string_view name : names) m.emplace(name, spec);
-        };
-        // Structure.
-        add({"part", "chapter", "section", "subsection", "subsubsection", "paragraph", "subparagraph"},
-            {"", heading_command});
-        add({"begin"}, {"", begin_command});
-        add({"end"}, {"", end_command});
-        add({"item"}, {"", item_command});
-        add({"maketitle"}, {"", maketitle_command});
-        add({"tableofcontents"}, {"", contents_command});
-        add({"appendix"}, {"", appendix_command});
-        add({"par"}, {"", paragraph_command});
-        add({"newline", "linebreak"}, {"o", line_break});
-        // References and citations.
-        add({"label"}, {"m", label_command});
-        add({"ref", "pageref", "eqref", "cref", "Cref", "autoref", "nameref", "vref", "cpageref"},
-            {"*m", reference_command});
-        add({"hyperref"}, {"", hyperref_command});
-        add({"cite", "citep", "citet", "citealp", "citealt", "citeauthor", "citeyear", "citenum", "parencite",
-             "textcite", "autocite", "footcite", "Cite", "Citep", "Citet"},
-            {"*oom", cite_command});
-        add({"nocite"}, {"*oom", nocite_command});
-        add({"bibitem"}, {"om", bibitem_command});
-        add({"newblock"}, {"", newblock_command});
-        // Text.
-        add({"footnote", "footnotetext", "thanks"}, {"om", footnote_command});
-        add({"url", "nolinkurl"}, {"m", url_command});
-        add({"href"}, {"m", href_command});
-        add({"emph", "textit", "textsl", "emph*"}, {"*o|m", emphasis_command, Font::italic});
-        add({"textbf"}, {"*o|m", emphasis_command, Font::bold});
-        add({"underline", "uline"}, {"*o|m", emphasis_command, Font::underline});
-        add({"sout", "st"}, {"*o|m", emphasis_command, Font::strike});
-        add({"texttt", "textsc", "textrm", "textsf", "textup", "textmd", "textnormal", "mbox", "text", "hbox",
-             "textsuperscript", "textsubscript", "fbox", "framebox", "makebox"},
-            {"*o|m", emphasis_command, Font::plain});
-        add({"textcolor", "colorbox", "foreignlanguage", "hyperlink", "hypertarget", "raisebox", "parbox",
-             "scalebox", "rotatebox"},
-            {"omom", text_of_last_argument});
-        add({"resizebox"}, {"omomom", text_of_last_argument});
-        add({"bf", "bfseries"}, {"", font_switch, Font::bold});
-        add({"it", "itshape", "em", "sl", "slshape"}, {"", font_switch, Font::italic});
-        add({"tt", "ttfamily", "sc", "scshape", "rm", "rmfamily", "sf", "sffamily", "normalfont", "upshape",
-             "mdseries", "tiny", "scriptsize", "footnotesize", "small", "normalsize", "large", "Large", "LARGE",
-             "huge", "Huge", "selectfont", "boldmath", "unboldmath"},
-            {"", font_switch, Font::plain});
-        add({"hspace"}, {kDrop1, horizontal_space});
-        add({"quad", "qquad", "enspace", "thinspace", "hfill", "hfil"}, {"*o", horizontal_space});
-        add({"verb", "lstinline"}, {"", verb_command});
-        add({"mintinline"}, {"", mintinline_command});
-        add({"ensuremath"}, {"m", ensuremath_command});
-        add({"vskip", "hskip", "kern"}, {"", skip_command});
-        add({"noindent", "indent", "medskip", "bigskip", "smallskip", "newpage", "clearpage", "cleardoublepage",
-             "pagebreak", "nolinebreak", "nopagebreak", "centering", "raggedright", "raggedleft", "flushbottom",
-             "raggedbottom", "protect", "relax", "vfill", "sloppy", "fussy", "frontmatter", "mainmatter",
-             "backmatter", "FloatBarrier", "listoffigures", "listoftables", "printindex", "makeindex",
-             "ignorespaces", "unskip", "onecolumn", "twocolumn", "null", "leavevmode", "strut", "break",
-             "printbibliography", "today", "xspace", "footnotemark", "hrule", "smallbreak", "medbreak",
-             "bigbreak", "justifying", "noalign"},
-            {"", nothing_command});
-        // Floats and tables.
-        add({"includegraphics"}, {"*o|m", includegraphics_command});
-        add({"caption", "subcaption"}, {"*o|m", caption_command});
-        add({"captionof"}, {"*omoo|m", caption_command});
-        add({"subfloat", "subfigure"}, {"om", subfloat_command});
-        add({"multicolumn"}, {"momom", multicolumn_command});
-        add({"multirow"}, {"momom", multirow_command});
-        add({"hline", "toprule", "midrule", "bottomrule", "cline", "cmidrule"}, {"", rule_command});
-        // Declarations, and what goes with its arguments.
-        add({"color", "index", "glossary", "vspace", "addvspace", "phantom", "hphantom", "vphantom",
-             "thispagestyle", "pagestyle", "pagenumbering", "markright", "theoremstyle", "usepackage",
-             "RequirePackage", "graphicspath", "hypersetup", "bibliographystyle", "bibliography",
-             "addbibresource", "input", "include", "includeonly", "linespread", "captionsetup", "pagecolor",
-             "enlargethispage", "lstset"},
-            {kDrop1, drop_command});
-        add({"setlength", "addtolength", "setcounter", "addtocounter", "markboth"}, {kDrop2, drop_command});
-        add({"addcontentsline", "definecolor"}, {kDrop3, drop_command});
-        add({"newcommand", "renewcommand", "providecommand", "DeclareMathOperator"}, {"*", definition_command});
-        add({"newenvironment", "renewenvironment"}, {"*", environment_definition_command});
-        add({"def", "gdef", "edef", "xdef"}, {"", def_command});
-        add({"let"}, {"", let_command});
-        add({"title"}, {"om", title_command, Font::none, true});
-        add({"author"}, {"om", author_command, Font::none, true});
-        add({"date"}, {"om", date_command, Font::none, true});
-        add({"newtheorem"}, {"*mOmO", newtheorem_command, Font::none, true});
-        add({"numberwithin"}, {"mm", numberwithin_command, Font::none, true});
+using CommandTable = std::unordered_map<std::string_view, CommandSpec>;
+
+// Adds one spec under each of `names`.
+void add(CommandTable& m, std::initializer_list<std::string_view> names, CommandSpec spec) {
+    for (std::string_view name : names) m.emplace(name, spec);
+}
+
+void add_structure_and_references(CommandTable& m) {
+    // Structure.
+    add(m, {"part", "chapter", "section", "subsection", "subsubsection", "paragraph", "subparagraph"},
+        {"", heading_command});
+    add(m, {"begin"}, {"", begin_command});
+    add(m, {"end"}, {"", end_command});
+    add(m, {"item"}, {"", item_command});
+    add(m, {"maketitle"}, {"", maketitle_command});
+    add(m, {"tableofcontents"}, {"", contents_command});
+    add(m, {"appendix"}, {"", appendix_command});
+    add(m, {"par"}, {"", paragraph_command});
+    add(m, {"newline", "linebreak"}, {"o", line_break});
+    // References and citations.
+    add(m, {"label"}, {"m", label_command});
+    add(m, {"ref", "pageref", "eqref", "cref", "Cref", "autoref", "nameref", "vref", "cpageref"},
+        {"*m", reference_command});
+    add(m, {"hyperref"}, {"", hyperref_command});
+    add(m, {"cite", "citep", "citet", "citealp", "citealt", "citeauthor", "citeyear", "citenum", "parencite",
+         "textcite", "autocite", "footcite", "Cite", "Citep", "Citet"},
+        {"*oom", cite_command});
+    add(m, {"nocite"}, {"*oom", nocite_command});
+    add(m, {"bibitem"}, {"om", bibitem_command});
+    add(m, {"newblock"}, {"", newblock_command});
+}
+
+void add_text(CommandTable& m) {
+    // Text.
+    add(m, {"footnote", "footnotetext", "thanks"}, {"om", footnote_command});
+    add(m, {"url", "nolinkurl"}, {"m", url_command});
+    add(m, {"href"}, {"m", href_command});
+    add(m, {"emph", "textit", "textsl", "emph*"}, {"*o|m", emphasis_command, Font::italic});
+    add(m, {"textbf"}, {"*o|m", emphasis_command, Font::bold});
+    add(m, {"underline", "uline"}, {"*o|m", emphasis_command, Font::underline});
+    add(m, {"sout", "st"}, {"*o|m", emphasis_command, Font::strike});
+    add(m, {"texttt", "textsc", "textrm", "textsf", "textup", "textmd", "textnormal", "mbox", "text", "hbox",
+         "textsuperscript", "textsubscript", "fbox", "framebox", "makebox"},
+        {"*o|m", emphasis_command, Font::plain});
+    add(m, {"textcolor", "colorbox", "foreignlanguage", "hyperlink", "hypertarget", "raisebox", "parbox",
+         "scalebox", "rotatebox"},
+        {"omom", text_of_last_argument});
+    add(m, {"resizebox"}, {"omomom", text_of_last_argument});
+    add(m, {"bf", "bfseries"}, {"", font_switch, Font::bold});
+    add(m, {"it", "itshape", "em", "sl", "slshape"}, {"", font_switch, Font::italic});
+    add(m, {"tt", "ttfamily", "sc", "scshape", "rm", "rmfamily", "sf", "sffamily", "normalfont", "upshape",
+         "mdseries", "tiny", "scriptsize", "footnotesize", "small", "normalsize", "large", "Large", "LARGE",
+         "huge", "Huge", "selectfont", "boldmath", "unboldmath"},
+        {"", font_switch, Font::plain});
+    add(m, {"hspace"}, {kDrop1, horizontal_space});
+    add(m, {"quad", "qquad", "enspace", "thinspace", "hfill", "hfil"}, {"*o", horizontal_space});
+    add(m, {"verb", "lstinline"}, {"", verb_command});
+    add(m, {"mintinline"}, {"", mintinline_command});
+    add(m, {"ensuremath"}, {"m", ensuremath_command});
+    add(m, {"vskip", "hskip", "kern"}, {"", skip_command});
+    add(m, {"noindent", "indent", "medskip", "bigskip", "smallskip", "newpage", "clearpage", "cleardoublepage",
+         "pagebreak", "nolinebreak", "nopagebreak", "centering", "raggedright", "raggedleft", "flushbottom",
+         "raggedbottom", "protect", "relax", "vfill", "sloppy", "fussy", "frontmatter", "mainmatter",
+         "backmatter", "FloatBarrier", "listoffigures", "listoftables", "printindex", "makeindex",
+         "ignorespaces", "unskip", "onecolumn", "twocolumn", "null", "leavevmode", "strut", "break",
+         "printbibliography", "today", "xspace", "footnotemark", "hrule", "smallbreak", "medbreak",
+         "bigbreak", "justifying", "noalign"},
+        {"", nothing_command});
+}
+
+void add_floats_and_declarations(CommandTable& m) {
+    // Floats and tables.
+    add(m, {"includegraphics"}, {"*o|m", includegraphics_command});
+    add(m, {"caption", "subcaption"}, {"*o|m", caption_command});
+    add(m, {"captionof"}, {"*omoo|m", caption_command});
+    add(m, {"subfloat", "subfigure"}, {"om", subfloat_command});
+    add(m, {"multicolumn"}, {"momom", multicolumn_command});
+    add(m, {"multirow"}, {"momom", multirow_command});
+    add(m, {"hline", "toprule", "midrule", "bottomrule", "cline", "cmidrule"}, {"", rule_command});
+    // Declarations, and what goes with its arguments.
+    add(m, {"color", "index", "glossary", "vspace", "addvspace", "phantom", "hphantom", "vphantom",
+         "thispagestyle", "pagestyle", "pagenumbering", "markright", "theoremstyle", "usepackage",
+         "RequirePackage", "graphicspath", "hypersetup", "bibliographystyle", "bibliography",
+         "addbibresource", "input", "include", "includeonly", "linespread", "captionsetup", "pagecolor",
+         "enlargethispage", "lstset"},
+        {kDrop1, drop_command});
+    add(m, {"setlength", "addtolength", "setcounter", "addtocounter", "markboth"}, {kDrop2, drop_command});
+    add(m, {"addcontentsline", "definecolor"}, {kDrop3, drop_command});
+    add(m, {"newcommand", "renewcommand", "providecommand", "DeclareMathOperator"}, {"*", definition_command});
+    add(m, {"newenvironment", "renewenvironment"}, {"*", environment_definition_command});
+    add(m, {"def", "gdef", "edef", "xdef"}, {"", def_command});
+    add(m, {"let"}, {"", let_command});
+    add(m, {"title"}, {"om", title_command, Font::none, true});
+    add(m, {"author"}, {"om", author_command, Font::none, true});
+    add(m, {"date"}, {"om", date_command, Font::none, true});
+    add(m, {"newtheorem"}, {"*mOmO", newtheorem_command, Font::none, true});
+    add(m, {"numberwithin"}, {"mm", numberwithin_command, Font::none, true});
+}
+
+const CommandTable& table() {
+    static const CommandTable commands = [] {
+        CommandTable m;
+        add_structure_and_references(m);
+        add_text(m);
+        add_floats_and_declarations(m);
         return m;
     }();
     return commands;
