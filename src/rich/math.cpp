@@ -179,16 +179,18 @@ void wrap_lines(std::string_view base, std::string_view argument, std::vector<st
 }  // namespace
 
 std::int64_t register_formula(JobState& job, FoundFormula found) {
-    job.formula_text.clear();
+    // The formula's text as the registry compares it: a display's lines
+    // joined with "\n", as the default translator joins them.
+    std::string text;
     if (found.is_inline) {
-        job.formula_text = found.lines.front();
+        text = found.lines.front();
     } else {
         for (const std::string& line : found.lines) {
-            job.formula_text.append(line);
-            job.formula_text.append("\\n");
+            text.append(line);
+            text.append("\\n");
         }
     }
-    EquationRecord& rec = job.pending_record;
+    EquationRecord rec;
     rec.index = registry_size(job.registry);
     rec.is_inline = found.is_inline;
     rec.line_count = static_cast<std::int64_t>(found.lines.size());
@@ -197,7 +199,7 @@ std::int64_t register_formula(JobState& job, FoundFormula found) {
     rec.last_row = found.last_row;
     rec.first_column = found.first_column;
     rec.last_column = found.last_column;
-    return register_equation(job.registry, job.formula_text, rec);
+    return register_equation(job.registry, text, rec);
 }
 
 namespace {
