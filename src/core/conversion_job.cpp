@@ -82,6 +82,12 @@ void read_source(JobState& job, LineInput& in) {
     }
 }
 
+// The folder of the input, where the paper's own style files are looked for.
+std::string folder_of(const std::string& input_path) {
+    const std::size_t slash = input_path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : input_path.substr(0, slash);
+}
+
 // Reads the whole source as rich mode does, writing nothing, to learn what
 // the page needs before it meets it: labels that are referred to before
 // they are defined, and the headings they name.
@@ -89,6 +95,7 @@ RichOutline read_outline(const std::string& input_path, const std::string& equat
     JobState job;
     job.rich_mode = true;
     job.rich.pass = &kLearningPass;
+    job.rich.source_folder = folder_of(input_path);
     job.equation_prefix = equation_prefix;
     LineInput in;
     if (open_input(in, input_path)) {
@@ -178,12 +185,14 @@ ConversionResult convert_file(const std::string& input_path, const ConversionOpt
 
     if (options.rich) {
         job.rich_mode = true;
+        job.rich.source_folder = folder_of(input_path);
         job.rich.outline = read_outline(input_path, job.equation_prefix);
     }
     read_source(job, in);
     if (job.rich_mode && job.in_document) rich_finish_body(job);
     close_input(in);
     bool& ok = result.ok;
+    for (const std::string& warning : job.rich.vocabulary.warnings) result.problems.push_back(input_path + ":" + warning);
     if (in.read_error) {
         report_problem(result, input_path, "read error", in.error_number);
         ok = false;
@@ -207,8 +216,16 @@ ConversionResult convert_file(const std::string& input_path, const ConversionOpt
         result.invalid_file = true;
         return result;
     }
-    write_equation_document(equations, job.preamble_lines,
-                            job.equation_prefix, job.settings, job.registry);
+    // Definitions the paper makes in its body hold for the formulas after
+    // them: they go at the end of the preamble, in the order met, so that
+    // latex knows them on every page and in every run that typesets a page.
+    std::vector<std::string> preamble = std::move(job.preamble_lines);
+    const std::vector<std::string>& body_definitions = job.rich.vocabulary.body_definitions;
+    if (!body_definitions.empty()) {
+        preamble.push_back("% definitions made in the paper's body");
+        preamble.insert(preamble.end(), body_definitions.begin(), body_definitions.end());
+    }
+    write_equation_document(equations, preamble, job.equation_prefix, job.settings, job.registry);
     // Rich mode writes each output beside its name and renames it into place
     // when complete, so that a link at the name is replaced, not written
     // through, and a page is kept only together with its equation document:

@@ -178,6 +178,9 @@ void close_environment(Walk& w, std::size_t index) {
             case OpenEnvironment::layout:
                 flush_line(w.job, r);
                 break;
+            case OpenEnvironment::paper:
+                walk_expansion(w, 0, env.end_code, Place{});
+                break;
         }
     }
 }
@@ -322,6 +325,31 @@ std::size_t open_tabular(const Opening& o) {
 
 }  // namespace
 
+// An environment the paper defines: its begin code walked where it opens,
+// its end code where it closes. One that opens a display formula ("\begin{align}"
+// inside) hands its end to the display, which then ends at "\end{name}".
+static std::size_t open_paper_environment(const Opening& o, const PaperEnvironment& e) {
+    Walk& w = o.w;
+    RichState& r = w.r;
+    std::vector<std::string_view> arguments;
+    const std::size_t p = read_macro_arguments(w, o.p, o.end, e.parameters, e.optional, arguments);
+    if (p == kNoPosition) return w.final || !o.place.top() ? o.p : kNoPosition;
+    std::string begin;
+    if (r.vocabulary.depth >= kDeepestExpansion || !substitute(e.begin, arguments, r.vocabulary.budget, begin))
+        return p;
+    r.vocabulary.budget -= begin.size();
+    const bool display_before = r.display.open;
+    walk_expansion(w, o.p, begin, o.place);
+    if (!display_before && r.display.open) {
+        r.display.end_marker = "\\end{" + o.name + "}";
+        return p;
+    }
+    OpenEnvironment env = environment(OpenEnvironment::paper, o.name, r);
+    env.end_code = e.end;
+    r.environments.push_back(std::move(env));
+    return p;
+}
+
 std::size_t begin_environment(Walk& w, std::size_t at, std::size_t end, Place place) {
     const Argument arg = read_argument(w, at, end);
     if (!arg.found) return at;
@@ -352,6 +380,8 @@ std::size_t begin_environment(Walk& w, std::size_t at, std::size_t end, Place pl
         case EnvironmentKind::tabular: return open_tabular(o);
         default: break;
     }
+    if (const auto own = w.r.vocabulary.environments.find(name); own != w.r.vocabulary.environments.end())
+        return open_paper_environment(o, own->second);
     // Layout and environments kelvarin does not know: their content stays,
     // the environment itself goes.
     return open_container(o, OpenEnvironment::layout);

@@ -34,6 +34,7 @@ void walk_pending(JobState& job, RichState& r, bool final) {
     w.rows = &r.pending_rows;
     w.final = final || r.pending_lines >= kMostJoinedLines || r.pending.size() >= kLongestJoinedText;
     index_latex(w.text, w.index);
+    r.vocabulary.budget = kExpansionFactor * w.text.size() + kExpansionAllowance;
     const std::size_t stop = walk(w, 0, w.text.size(), Place{});
     if (stop < w.text.size()) {
         // The carried text keeps the rows it came from; offsets now count
@@ -92,6 +93,14 @@ bool nothing_to_learn(const RichState& r, std::string_view line) {
 void rich_body_line(JobState& job, std::string& raw_line) {
     RichState& r = job.rich;
     if (!r.pass->keeps_text && nothing_to_learn(r, raw_line)) return;
+    if (r.vocabulary.skipping) {
+        // A branch of a conditional not taken: passed over to its end.
+        const std::size_t comment = comment_start(raw_line);
+        const std::string_view text(raw_line.data(), comment == kNoPosition ? raw_line.size() : comment);
+        const std::size_t rest = skip_branch(r.vocabulary, text, 0);
+        if (rest == kNoPosition || is_blank(text.substr(rest))) return;
+        raw_line.erase(0, rest);
+    }
     if (!r.code_end.empty()) {
         code_line(job, r, raw_line);
         return;
@@ -157,7 +166,9 @@ void rich_preamble_line(JobState& job, std::string_view raw_line) {
     LatexIndex index;
     Walk w(job, r, index);
     w.text = r.preamble_pending;
+    w.declarations_only = true;
     index_latex(w.text, w.index);
+    r.vocabulary.budget = kExpansionFactor * w.text.size() + kExpansionAllowance;
     const bool open_group = !all_groups_close(w.index);
     if (open_group && r.preamble_pending.size() < kLongestJoinedText) {
         r.preamble_pending.push_back(' ');

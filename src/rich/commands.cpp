@@ -98,17 +98,23 @@ void add_floats_and_declarations(CommandTable& m) {
     add(m, {"hline", "toprule", "midrule", "bottomrule", "cline", "cmidrule"}, {"", rule_command});
     // Declarations, and what goes with its arguments.
     add(m, {"color", "index", "glossary", "vspace", "addvspace", "phantom", "hphantom", "vphantom",
-         "thispagestyle", "pagestyle", "pagenumbering", "markright", "theoremstyle", "usepackage",
+         "thispagestyle", "pagestyle", "pagenumbering", "markright", "theoremstyle",
          "RequirePackage", "graphicspath", "hypersetup", "bibliographystyle", "bibliography",
-         "addbibresource", "input", "include", "includeonly", "linespread", "captionsetup", "pagecolor",
+         "addbibresource", "include", "includeonly", "linespread", "captionsetup", "pagecolor",
          "enlargethispage", "lstset"},
         {kDrop1, drop_command});
-    add(m, {"setlength", "addtolength", "setcounter", "addtocounter", "markboth"}, {kDrop2, drop_command});
+    add(m, {"setlength", "addtolength", "markboth"}, {kDrop2, drop_command});
     add(m, {"addcontentsline", "definecolor"}, {kDrop3, drop_command});
-    add(m, {"newcommand", "renewcommand", "providecommand", "DeclareMathOperator"}, {"*", definition_command});
-    add(m, {"newenvironment", "renewenvironment"}, {"*", environment_definition_command});
-    add(m, {"def", "gdef", "edef", "xdef"}, {"", def_command});
-    add(m, {"let"}, {"", let_command});
+    add(m, {"newcommand", "renewcommand", "providecommand", "DeclareRobustCommand", "DeclareMathOperator"},
+        {"*", definition_command, Font::none, true});
+    add(m, {"newenvironment", "renewenvironment"}, {"*", environment_definition_command, Font::none, true});
+    add(m, {"def", "gdef", "edef", "xdef"}, {"", def_command, Font::none, true});
+    add(m, {"let"}, {"", let_command, Font::none, true});
+    add(m, {"newif"}, {"", newif_command, Font::none, true});
+    add(m, {"usepackage", "RequirePackage"}, {"om", own_package_command, Font::none, true});
+    add(m, {"input"}, {"m", own_input_command, Font::none, true});
+    add(m, {"setcounter", "addtocounter"}, {"mm", counter_command, Font::none, true});
+    add(m, {"stepcounter", "refstepcounter"}, {"m", counter_command, Font::none, true});
     add(m, {"title"}, {"om", title_command, Font::none, true});
     add(m, {"author"}, {"om", author_command, Font::none, true});
     add(m, {"date"}, {"om", date_command, Font::none, true});
@@ -197,7 +203,13 @@ std::size_t command(Walk& w, std::size_t at, std::size_t end, Place place, bool 
     static const CommandSpec kUnknown{"", nullptr};
     const CommandSpec* spec = find_command(name);
     CommandCall call{w, spec != nullptr ? *spec : kUnknown, name, at, after, end, place, sink, may_carry};
+    PaperVocabulary& v = w.r.vocabulary;
+    if (const ConditionalToken token = conditional_token(v, name); token != ConditionalToken::none)
+        return conditional_command(call, token);
     if (spec == nullptr) {
+        if (set_flag(call)) return after;
+        if (const auto macro = v.macros.find(std::string(name)); macro != v.macros.end() && macro->second.expandable)
+            return expand_macro(call, macro->second);
         if (const std::string_view symbol = text_symbol(name); !symbol.empty())
             return text_symbol_command(call, symbol);
         return unknown_command(call);
@@ -211,8 +223,12 @@ void read_declarations(Walk& w) {
     std::size_t p = 0;
     while ((p = find_byte(w.index, '\\', p)) != kNoPosition) {
         const std::size_t length = command_name_length(w.text, p);
-        const CommandSpec* spec = find_command(w.text.substr(p + 1, length));
-        if (spec != nullptr && spec->declaration) {
+        const std::string_view name = w.text.substr(p + 1, length);
+        const CommandSpec* spec = find_command(name);
+        const auto& macros = w.r.vocabulary.macros;
+        const auto macro = spec == nullptr ? macros.find(std::string(name)) : macros.end();
+        const bool flag = spec == nullptr && is_flag_setter(w.r.vocabulary, name);
+        if ((spec != nullptr && spec->declaration) || (macro != macros.end() && macro->second.expandable) || flag) {
             const std::size_t next = command(w, p, w.text.size(), {Context::text, &ignored}, false);
             p = next == kNoPosition ? p + 1 + length : next;
         } else {

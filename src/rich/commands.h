@@ -124,6 +124,18 @@ std::size_t author_command(CommandCall&, const CommandArguments&);
 std::size_t date_command(CommandCall&, const CommandArguments&);
 std::size_t newtheorem_command(CommandCall&, const CommandArguments&);
 std::size_t numberwithin_command(CommandCall&, const CommandArguments&);
+// commands_paper.cpp: the paper's own vocabulary
+std::size_t newif_command(CommandCall&, const CommandArguments&);
+std::size_t counter_command(CommandCall&, const CommandArguments&);
+// A use of the paper's macro: its expansion walked where the call stands.
+std::size_t expand_macro(CommandCall& call, const Macro& m);
+// "\footrue" or "\foofalse": sets the flag; false when the name is none.
+bool set_flag(CommandCall& call);
+// paper_files.cpp
+std::size_t own_package_command(CommandCall&, const CommandArguments&);
+std::size_t own_input_command(CommandCall&, const CommandArguments&);
+// conditionals.cpp
+std::size_t conditional_command(CommandCall& call, ConditionalToken token);
 
 }  // namespace kelvarin
 

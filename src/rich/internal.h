@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -64,6 +65,7 @@ struct Walk {
     std::string_view text;
     const std::vector<RowStart>* rows = nullptr;  // where each source line starts
     bool final = false;  // unclosed constructs are text, not carried to the next line
+    bool declarations_only = false;  // a preamble line: only declarations act, expansions included
     int nesting = 0;     // groups being walked inside each other
     // The last search for the "\)" closing an inline formula: from where,
     // and what it found. A later search from between the two finds the same,
@@ -105,6 +107,16 @@ void read_declarations(Walk& w);
 // A command at `at` (its backslash), acted on in `place`. Returns the
 // position after it, or kNoPosition to carry the line on.
 std::size_t command(Walk& w, std::size_t at, std::size_t end, Place place, bool may_carry);
+
+// --- commands_paper.cpp ----------------------------------------------------
+// The arguments of a call of the paper's macro or environment, from `at`:
+// an optional first one (or its default), then brace groups or single
+// tokens. Returns the position after them, or kNoPosition when one is
+// missing or does not close within `end`.
+std::size_t read_macro_arguments(Walk& w, std::size_t at, std::size_t end, int parameters,
+                                 const std::optional<std::string>& optional, std::vector<std::string_view>& arguments);
+// Walks `text`, an expansion of a call at `at`, in `place`.
+void walk_expansion(Walk& w, std::size_t at, const std::string& text, Place place);
 
 // --- blocks.cpp -------------------------------------------------------------
 // Each returns the position after what it consumed.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "rich/latex_lexing.h"
+#include "rich/macros.h"
 #include "rich/passes.h"
 
 namespace kelvarin {
@@ -65,13 +66,14 @@ struct FigureImage {
 
 // One environment open in the body.
 struct OpenEnvironment {
-    enum Kind { list, quote, theorem, abstract, figure, subfigure, table, tabular, layout } kind = layout;
+    enum Kind { list, quote, theorem, abstract, figure, subfigure, table, tabular, layout, paper } kind = layout;
     std::string name;          // as written in \begin{...}
     char marker = '-';         // list: '-', '+', ':' (description), 'b' (bibliography)
     std::int64_t items = 0;    // list: items so far
     LabelTarget saved_target;  // restored when the environment closes
     std::vector<FigureImage> images;    // figure: its images
     std::vector<std::string> captions;  // figure, table: translated, numbered
+    std::string end_code;               // paper: what its \end stands for
 };
 
 // A display formula whose closing marker has not been met yet.
@@ -106,6 +108,9 @@ struct RichState {
     RichOutline outline;
 
     // Declarations, from the preamble or the body.
+    PaperVocabulary vocabulary;
+    std::string source_folder;  // where the paper's own style files are
+    int files_loading = 0;      // the paper's own files being read inside each other
     std::unordered_map<std::string, TheoremKind> theorems;
     std::string title, author, date;
     std::string preamble_pending;  // a declaration whose braces close on a later line
