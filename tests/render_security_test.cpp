@@ -514,3 +514,37 @@ TEST(RenderImages, OnAFullDiskTheOldImagesSurviveWhole) {
     EXPECT_NE(r.exit_status, 0);
     EXPECT_EQ(contents_of(box.path("disk")), before) << r.err;
 }
+
+// --- Formulas that never end a line
+
+namespace {
+
+// The gif a formula gives as the only page of a document.
+std::string gif_alone(const std::string& formula) {
+    Sandbox alone;
+    write_file(alone.path("paper.eq.tex"), document_of({formula}));
+    render(alone.dir, {"paper.eq.tex"});
+    return read_file(alone.path("paper.eq1.gif"));
+}
+
+// The line of standard error about image `name`.
+std::string report_of(const std::string& err, const std::string& name) {
+    const std::size_t at = err.find("kelvarin-render: " + name + ", ");
+    return at == std::string::npos ? "" : err.substr(at, err.find('\n', at) - at);
+}
+
+}  // namespace
+
+TEST(RenderLoops, AFiftyMegabyteLineGetsLatexsOwnMessage) {
+    REQUIRE_TEX();
+    Sandbox box;
+    std::string huge = "x";
+    huge.reserve(50u << 20);
+    while (huge.size() < (50u << 20)) huge += "+x";
+    write_file(box.path("paper.eq.tex"), document_of({"a", huge, "b"}));
+    const RunResult r = render(box.dir, {"paper.eq.tex"});
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.out, "2 images written to .\n");
+    EXPECT_NE(report_of(r.err, "paper.eq2.gif").find(": Unable to read an entire line"), std::string::npos) << r.err;
+    EXPECT_EQ(read_file(box.path("paper.eq3.gif")), gif_alone("b"));
+}
