@@ -515,7 +515,7 @@ TEST(RenderImages, OnAFullDiskTheOldImagesSurviveWhole) {
     EXPECT_EQ(contents_of(box.path("disk")), before) << r.err;
 }
 
-// --- Formulas that never end a line
+// --- Formulas that loop or never end a line
 
 namespace {
 
@@ -534,6 +534,55 @@ std::string report_of(const std::string& err, const std::string& name) {
 }
 
 }  // namespace
+
+TEST(RenderLoops, EachLoopingFormulaCostsAboutASecondWhateverItPrintsOrShips) {
+    REQUIRE_TEX();
+    Sandbox box;
+    const std::vector<std::string> formulas = {
+        "a",
+        "\\loop\\shipout\\hbox{x}\\iftrue\\repeat",                         // ships pages
+        "b",
+        "\\loop\\message{x}\\iftrue\\repeat",                               // prints
+        "c",
+        "\\loop\\csname tex_shipout:D\\endcsname\\hbox{x}\\iftrue\\repeat",  // ships, unseen by the markers
+        "d",
+        "\\def\\x{\\x}\\x",                                                  // silent
+        "e"};
+    write_file(box.path("paper.eq.tex"), document_of(formulas));
+    const auto start = Clock::now();
+    const RunResult r = render(box.dir, {"paper.eq.tex"});
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.out, "5 images written to .\n");
+    EXPECT_NE(report_of(r.err, "paper.eq2.gif").find("did not finish: it shipped more than 4 pages"),
+              std::string::npos)
+        << r.err;
+    for (const char* image : {"paper.eq4.gif", "paper.eq6.gif", "paper.eq8.gif"})
+        EXPECT_NE(report_of(r.err, image).find("did not finish"), std::string::npos) << image << "\n" << r.err;
+    // Before, the first three took a run's deadline each (10 s and more).
+    EXPECT_LT(seconds, 12) << r.err;
+    EXPECT_EQ(read_file(box.path("paper.eq9.gif")), gif_alone("e"));
+}
+
+TEST(RenderLoops, OneFormulaShippingPagesForEverAmongTwoHundredCostsItAloneAboutASecond) {
+    REQUIRE_TEX();
+    Sandbox box;
+    std::vector<std::string> formulas;
+    for (int i = 1; i <= 201; ++i) formulas.push_back(i == 101 ? "\\loop\\shipout\\hbox{x}\\iftrue\\repeat"
+                                                               : "x_{" + std::to_string(i) + "}");
+    write_file(box.path("paper.eq.tex"), document_of(formulas));
+    const auto start = Clock::now();
+    const RunResult r = render(box.dir, {"paper.eq.tex"});
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.out, "200 images written to .\n");
+    EXPECT_NE(report_of(r.err, "paper.eq101.gif").find("did not finish: it shipped more than 4 pages"),
+              std::string::npos)
+        << r.err;
+    // Before, the loop held latex for the whole run's deadline (20 s here).
+    EXPECT_LT(seconds, 15) << r.err;
+    EXPECT_EQ(read_file(box.path("paper.eq201.gif")), gif_alone("x_{201}"));
+}
 
 TEST(RenderLoops, AFiftyMegabyteLineGetsLatexsOwnMessage) {
     REQUIRE_TEX();

@@ -15,11 +15,9 @@ namespace {
 
 const char* const kJobName = "kelvarin-formulas";
 
-// How many times the preamble's own time latex may print nothing before it
-// counts as stuck (when that is more than the limit given), and how many
-// times that it may go on printing without a new marker.
+// How many times the preamble's own time a formula may keep latex (when that
+// is more than the limit given).
 constexpr double kSilencePerPreamble = 3;
-constexpr double kStallPerSilence = 10;
 // The preamble prints as it loads each file; silent this long, it loops.
 constexpr double kPreambleSilenceSeconds = 10;
 
@@ -224,9 +222,12 @@ LatexRun typeset_formulas(const EquationPages& doc, const std::vector<std::size_
                             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
                         // A slow preamble means a slow machine or heavy
                         // packages: a formula may then take longer too.
+                        // Only a new formula counts as progress, so this
+                        // is also the most time a formula gets, printing
+                        // or shipping pages as it may.
                         child_limits.silence_seconds =
                             std::max(limits.silence_seconds, kSilencePerPreamble * run.preamble_seconds);
-                        child_limits.stall_seconds = kStallPerSilence * child_limits.silence_seconds;
+                        child_limits.stall_seconds = child_limits.silence_seconds;
                     }
                     verdict = OutputVerdict::progress;
                     break;
@@ -242,15 +243,18 @@ LatexRun typeset_formulas(const EquationPages& doc, const std::vector<std::size_
                         run.formulas[current].ended = true;
                         on_ended(++ended);
                     }
-                    verdict = OutputVerdict::progress;
                     break;
                 case LatexEventKind::shipped:
                     ++shipped;
                     if (run.ready && current < chosen.size()) {
                         FormulaOutcome& formula = run.formulas[current];
                         if (formula.pages++ == 0) formula.dvi_page = shipped;
+                        if (formula.pages > kMostPagesPerFormula && !formula.ended) {
+                            formula.message = "did not finish: it shipped more than " +
+                                              std::to_string(kMostPagesPerFormula) + " pages (does it loop?)";
+                            return OutputVerdict::stop;
+                        }
                     }
-                    verdict = OutputVerdict::progress;
                     break;
                 case LatexEventKind::done:
                     run.done = true;

@@ -52,10 +52,14 @@ struct LatexRun {
 
 struct RunLimits {
     double deadline_seconds;  // for the whole run
-    double silence_seconds;   // once past the preamble, the longest time latex may print nothing,
-                              // raised to three times the preamble's own time when that is more;
-                              // ten times that without a new marker is the most a formula gets
+    double silence_seconds;   // once past the preamble, the longest time a formula may keep latex,
+                              // printing or not, raised to three times the preamble's own time
+                              // when that is more
 };
+
+// A formula may ship this many pages before latex is stopped in it: one is
+// right, a few are a formula that spills, more are a loop.
+constexpr int kMostPagesPerFormula = 4;
 
 // Typesets the head of `doc` and the pages `chosen` (indexes into doc.pages)
 // in `run_folder`, which receives every file latex writes. `on_ended` is
