@@ -515,7 +515,7 @@ TEST(RenderImages, OnAFullDiskTheOldImagesSurviveWhole) {
     EXPECT_EQ(contents_of(box.path("disk")), before) << r.err;
 }
 
-// --- Formulas that loop or never end a line
+// --- Formulas that loop, ship pages behind the markers' back, or never end a line
 
 namespace {
 
@@ -582,6 +582,21 @@ TEST(RenderLoops, OneFormulaShippingPagesForEverAmongTwoHundredCostsItAloneAbout
     // Before, the loop held latex for the whole run's deadline (20 s here).
     EXPECT_LT(seconds, 15) << r.err;
     EXPECT_EQ(read_file(box.path("paper.eq201.gif")), gif_alone("x_{201}"));
+}
+
+TEST(RenderNames, AFormulaShippingUnderAnotherNameCannotShiftTheNamesAfterIt) {
+    REQUIRE_TEX();
+    Sandbox box;
+    write_file(box.path("paper.eq.tex"),
+               document_of({"a", "b\\csname tex_shipout:D\\endcsname\\hbox{X}", "c", "\\global\\count9=0 d", "e"}));
+    const RunResult r = render(box.dir, {"paper.eq.tex"});
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.out, "3 images written to .\n");
+    EXPECT_NE(report_of(r.err, "paper.eq2.gif").find("typeset onto 2 pages"), std::string::npos) << r.err;
+    EXPECT_NE(report_of(r.err, "paper.eq4.gif").find("does not carry its mark"), std::string::npos) << r.err;
+    EXPECT_EQ(read_file(box.path("paper.eq1.gif")), gif_alone("a"));
+    EXPECT_EQ(read_file(box.path("paper.eq3.gif")), gif_alone("c"));
+    EXPECT_EQ(read_file(box.path("paper.eq5.gif")), gif_alone("e"));
 }
 
 TEST(RenderLoops, AFiftyMegabyteLineGetsLatexsOwnMessage) {

@@ -33,7 +33,11 @@ constexpr double kPreambleSilenceSeconds = 10;
 // shipout. Each marker puts latex back into nonstop mode, so that a
 // formula's \batchmode cannot hide the markers after it; markers use names
 // of their own for the primitives, which a formula that redefines \message
-// does not touch.
+// does not touch. Each formula's page carries its mark in \count9, which
+// TeX writes at the start of every page of the DVI file (and LaTeX leaves
+// to the page): a page shipped behind the markers' back carries the mark of
+// the formula that shipped it, and a formula that changes the register
+// leaves its page without its own mark.
 bool write_job(const EquationPages& doc, const std::vector<std::size_t>& chosen, const std::string& nonce,
                const fs::path& path) {
     std::ofstream tex(path, std::ios::binary | std::ios::trunc);
@@ -41,6 +45,7 @@ bool write_job(const EquationPages& doc, const std::vector<std::size_t>& chosen,
     tex << "\\def\\kelvarinnonce{" << nonce << "}%\n"
         << "\\let\\kelvarinmessage\\message\\let\\kelvarininteraction\\interactionmode\n"
         << "\\let\\kelvarinimmediate\\immediate\\let\\kelvarinwrite\\write\n"
+        << "\\let\\kelvaringlobal\\global\\countdef\\kelvarinpagemark=9 %\n"
         << "\\def\\kelvarinnonstop{\\ifnum\\kelvarininteraction=1 \\else\\kelvarininteraction=1 \\fi}%\n"
         << "\\def\\kelvarinflush#1{\\kelvarinnonstop\\kelvarinmessage{kelvarin\\kelvarinnonce#1k}}%\n"
         << "\\def\\kelvarinmark#1{\\kelvarinnonstop\\kelvarinimmediate\\kelvarinwrite16{kelvarin\\kelvarinnonce#1k}}%\n"
@@ -48,7 +53,7 @@ bool write_job(const EquationPages& doc, const std::vector<std::size_t>& chosen,
         << "\\else\\let\\kelvarinshipout\\shipout\\def\\shipout{\\kelvarinmark s\\kelvarinshipout}\\fi\n"
         << "\\kelvarinflush r%\n";
     for (std::size_t k = 0; k < chosen.size(); ++k) {
-        tex << "\\kelvarinflush{b" << k << "}%\n";
+        tex << "\\kelvarinflush{b" << k << "}\\kelvaringlobal\\kelvarinpagemark=" << page_mark(nonce, k) << " %\n";
         for (const std::string& line : doc.pages[chosen[k]].lines) tex << line << '\n';
         tex << "\\kelvarinmark{e" << k << "}%\n";
     }
@@ -167,6 +172,13 @@ std::string explained(const std::string& message, const LatexSetup& setup) {
 
 }  // namespace
 
+std::int32_t page_mark(const std::string& nonce, std::size_t k) {
+    std::uint32_t hash = 2166136261u;
+    for (char c : nonce) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    constexpr std::uint32_t kSpan = 1u << 30;
+    return static_cast<std::int32_t>(1 + (hash % kSpan + k % kSpan) % kSpan);
+}
+
 LatexRun typeset_formulas(const EquationPages& doc, const std::vector<std::size_t>& chosen,
                           const LatexSetup& setup, const std::string& run_folder, const RunLimits& limits,
                           const std::function<void(std::size_t)>& on_ended) {
@@ -193,7 +205,6 @@ LatexRun typeset_formulas(const EquationPages& doc, const std::vector<std::size_
     std::vector<LatexEvent> events;
     const auto start = std::chrono::steady_clock::now();
     std::size_t current = chosen.size();  // the formula latex is in; none yet
-    std::size_t shipped = 0;
     std::size_t ended = 0;
     LatexEvent preamble_error;
     std::string preamble_at;  // where the preamble error points, once known
@@ -245,10 +256,9 @@ LatexRun typeset_formulas(const EquationPages& doc, const std::vector<std::size_
                     }
                     break;
                 case LatexEventKind::shipped:
-                    ++shipped;
                     if (run.ready && current < chosen.size()) {
                         FormulaOutcome& formula = run.formulas[current];
-                        if (formula.pages++ == 0) formula.dvi_page = shipped;
+                        ++formula.pages;
                         if (formula.pages > kMostPagesPerFormula && !formula.ended) {
                             formula.message = "did not finish: it shipped more than " +
                                               std::to_string(kMostPagesPerFormula) + " pages (does it loop?)";
