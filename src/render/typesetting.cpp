@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "render/latex_output.h"
+#include "render/unclosed_group.h"
 
 namespace kelvarin {
 
@@ -70,6 +71,13 @@ std::string preamble_place(const std::string& message, const std::string& file, 
     auto at = [&](std::size_t index) {
         return "line " + std::to_string(index + 1) + " of " + setup.document + ": " + doc.head[index];
     };
+    // A document that ends inside an argument or a definition gives no
+    // line (a file of the paper's that does gives the line read after it):
+    // the "{" that was never closed is where it starts.
+    if (line <= 0 && message.find("File ended while scanning") != std::string::npos) {
+        const std::size_t open = unclosed_group_line(doc.head);
+        if (open < doc.head.size()) return at(open) + ", whose \"{\" is never closed";
+    }
     // A missing file is named on the line that asks for it.
     const std::size_t quote = message.find("File `");
     const std::size_t unquote = message.find("' not found");
