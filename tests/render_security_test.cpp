@@ -311,6 +311,23 @@ TEST(RenderAttacks, PostScriptInAnSvgFormulaRunsNoCommandAndTouchesNoFile) {
     EXPECT_EQ(files_in(box.dir), (std::vector<std::string>{"paper", "victim.txt"}));
 }
 
+// Shell escape stays off whatever texmf.cnf says, trusted paper or not: the
+// restricted list of commands (kpsewhich, bibtex, ...) included.
+TEST(RenderAttacks, ShellEscapeRunsNoCommandTrustedOrNot) {
+    REQUIRE_TEX();
+    Sandbox box;
+    fs::create_directory(box.path("paper"));
+    const std::string pwned = box.path("pwned");
+    write_file(box.path("paper/paper.eq.tex"),
+               document_of({"a\\immediate\\write18{touch " + pwned + "1}",
+                            "b\\immediate\\write18{kpsewhich --var-value=TEXMFVAR > " + pwned + "2}"}));
+    const RunResult r = render(box.path("paper"), {"paper.eq.tex"});
+    const RunResult trusted = render(box.path("paper"), {"--trust-paper", "--out", "trusted", "paper.eq.tex"});
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_EQ(trusted.exit_status, 0) << trusted.err;
+    for (const char* n : {"1", "2"}) EXPECT_FALSE(file_exists(pwned + n)) << "a paper ran a command";
+}
+
 TEST(RenderAttacks, RawSvgAndLinksOfAFormulaNeverReachThePublishedSvg) {
     REQUIRE_TEX();
     Sandbox box;
