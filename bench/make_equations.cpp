@@ -1,7 +1,7 @@
 // Writes a generated equation document (as kelvarin writes them) to standard
 // output, for the render benchmark.
 //
-//   make_equations N [--no-loop] [--stopping]
+//   make_equations N [--no-loop] [--stopping] [--loops]
 //
 // N distinct formulas of the kinds papers hold (fractions, sums, integrals,
 // matrices, aligned equations, inline symbols), with 1 % of them faulty:
@@ -11,7 +11,9 @@
 // through all of those but the loop; --no-loop leaves the loop out (a plain
 // latex run cannot finish with it), so that a plain run over the same pages
 // can be timed. --stopping adds faults that end latex's run where they are
-// (\end{document} in a formula, a refused \input).
+// (\end{document} in a formula, a refused \input). --loops adds, a quarter
+// and three quarters of the way in, a loop that prints and one that ships
+// pages, which latex keeps busy without ever getting to the next formula.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -60,14 +62,15 @@ const char* const kStoppingFaults[] = {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fputs("usage: make_equations N [--no-loop] [--stopping]\n", stderr);
+        std::fputs("usage: make_equations N [--no-loop] [--stopping] [--loops]\n", stderr);
         return 2;
     }
     const std::size_t n = std::strtoul(argv[1], nullptr, 10);
-    bool loop = true, stopping = false;
+    bool loop = true, stopping = false, loops = false;
     for (int i = 2; i < argc; ++i) {
         if (std::strcmp(argv[i], "--no-loop") == 0) loop = false;
         if (std::strcmp(argv[i], "--stopping") == 0) stopping = true;
+        if (std::strcmp(argv[i], "--loops") == 0) loops = true;
     }
     std::string out =
         "\\documentclass[12pt]{article}\n\\usepackage{amsmath}\n\n% kelvarin\n\\usepackage{txfonts}\n"
@@ -88,6 +91,8 @@ int main(int argc, char** argv) {
             if (!loop) continue;
             body = "\\def\\x{\\x}\\x";
         }
+        if (loops && i == n / 4 + 3) body = "\\loop\\message{x}\\iftrue\\repeat";
+        if (loops && i == 3 * n / 4 + 5) body = "\\loop\\shipout\\hbox{x}\\iftrue\\repeat";
         out += "% bench.eq" + std::to_string(i + 1) + ".gif - block (row : " + std::to_string(i + 10) + " - " +
                std::to_string(i + 10) + ")\n\\[\n" + body + "\n\\]\n\\newpage\n\n";
     }

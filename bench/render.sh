@@ -21,6 +21,7 @@ cd "$work"
 "$make_equations" "$n" > bench.eq.tex
 "$make_equations" "$n" --no-loop > plain.eq.tex
 "$make_equations" "$n" --stopping > stopping.eq.tex
+"$make_equations" "$n" --loops > loops.eq.tex
 
 now() { date +%s%N; }
 secs() { awk -v d="$1" 'BEGIN {printf "%.2f", d/1e9}'; }
@@ -30,7 +31,7 @@ median() { sort -n | awk '{a[NR]=$1} END {printf "%.2f", a[int((NR+1)/2)]}'; }
 # thousands of image files is a good part of the cost. The files of the run
 # before are removed, and written back to disk, before the clock starts.
 fresh() { rm -rf "$@"; sync; }
-t_latex=(); t_dvipng=(); t_plain=(); t_render=(); t_stopping=(); ratios=()
+t_latex=(); t_dvipng=(); t_plain=(); t_render=(); t_stopping=(); t_loops=(); ratios=()
 for ((i = 0; i < runs; i++)); do
   fresh plain && mkdir plain
   t0=$(now); latex -interaction=nonstopmode -output-directory=plain plain.eq.tex >/dev/null 2>&1 || true; t1=$(now)
@@ -43,6 +44,9 @@ for ((i = 0; i < runs; i++)); do
   fresh out2
   t0=$(now); "$render" --out out2 stopping.eq.tex >/dev/null 2>&1 || true; t1=$(now)
   t_stopping+=("$(secs $((t1 - t0)))")
+  fresh out3
+  t0=$(now); "$render" --out out3 loops.eq.tex >/dev/null 2>loops.err || true; t1=$(now)
+  t_loops+=("$(secs $((t1 - t0)))")
 done
 pages=$(sed -n 's/.*(\([0-9]*\) pages.*/\1/p' plain/plain.eq.log)
 latex_s=$(printf '%s\n' "${t_latex[@]}" | median)
@@ -50,6 +54,7 @@ dvipng_s=$(printf '%s\n' "${t_dvipng[@]}" | median)
 plain_s=$(printf '%s\n' "${t_plain[@]}" | median)
 render_s=$(printf '%s\n' "${t_render[@]}" | median)
 stopping_s=$(printf '%s\n' "${t_stopping[@]}" | median)
+loops_s=$(printf '%s\n' "${t_loops[@]}" | median)
 
 echo "kelvarin-render benchmark, $(date -u +%Y-%m-%d), $(nproc) cores, median of $runs runs, $n formulas"
 echo
@@ -61,7 +66,9 @@ echo "| plain passes together | $plain_s |"
 echo "| kelvarin-render, 1 % faulty formulas, one looping | $render_s |"
 echo "| kelvarin-render / plain passes, median of the runs (lowest, highest) | $(printf '%s\n' "${ratios[@]}" | median) ($(printf '%s\n' "${ratios[@]}" | sort -n | head -1), $(printf '%s\n' "${ratios[@]}" | sort -n | tail -1)) |"
 echo "| kelvarin-render, with faults that stop latex as well | $stopping_s |"
+echo "| kelvarin-render, with a loop that prints and one that ships pages as well | $loops_s |"
 echo
 echo "kelvarin-render said: $(cat render.out)"
 grep -c ': ' render.err | sed 's/^/lines on standard error: /'
 grep 'did not finish' render.err || true
+grep 'did not finish' loops.err || true

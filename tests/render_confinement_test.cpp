@@ -237,11 +237,12 @@ TEST(RenderConfinement, LinksThatStayInThePaperFolderKeepWorking) {
 
 // The link is checked (or the view made) before latex starts; the paper's
 // link is then pointed at the secret while latex works on a formula that
-// reads it only after a while.
+// reads it only after a while (a fifth of a second or so: well within the
+// second a formula may keep latex, even on a busy machine).
 TEST(RenderConfinement, LinkChangedWhileLatexRunsDoesNotLeadOut) {
     REQUIRE_TEX();
-    const std::string busy = "\\count255=0 \\loop\\advance\\count255 by 1 \\ifnum\\count255<3000000 "
-                             "\\ifnum\\count255=\\numexpr(\\count255/200000)*200000\\relax\\message{.}\\fi\\repeat";
+    const std::string busy = "\\count255=0 \\loop\\advance\\count255 by 1 \\ifnum\\count255<300000 "
+                             "\\ifnum\\count255=\\numexpr(\\count255/100000)*100000\\relax\\message{.}\\fi\\repeat";
     for (Way way : ways()) {
         SCOPED_TRACE(name_of(way));
         Sandbox box;

@@ -311,6 +311,23 @@ TEST(RenderAttacks, PostScriptInAnSvgFormulaRunsNoCommandAndTouchesNoFile) {
     EXPECT_EQ(files_in(box.dir), (std::vector<std::string>{"paper", "victim.txt"}));
 }
 
+// Shell escape stays off whatever texmf.cnf says, trusted paper or not: the
+// restricted list of commands (kpsewhich, bibtex, ...) included.
+TEST(RenderAttacks, ShellEscapeRunsNoCommandTrustedOrNot) {
+    REQUIRE_TEX();
+    Sandbox box;
+    fs::create_directory(box.path("paper"));
+    const std::string pwned = box.path("pwned");
+    write_file(box.path("paper/paper.eq.tex"),
+               document_of({"a\\immediate\\write18{touch " + pwned + "1}",
+                            "b\\immediate\\write18{kpsewhich --var-value=TEXMFVAR > " + pwned + "2}"}));
+    const RunResult r = render(box.path("paper"), {"paper.eq.tex"});
+    const RunResult trusted = render(box.path("paper"), {"--trust-paper", "--out", "trusted", "paper.eq.tex"});
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_EQ(trusted.exit_status, 0) << trusted.err;
+    for (const char* n : {"1", "2"}) EXPECT_FALSE(file_exists(pwned + n)) << "a paper ran a command";
+}
+
 TEST(RenderAttacks, RawSvgAndLinksOfAFormulaNeverReachThePublishedSvg) {
     REQUIRE_TEX();
     Sandbox box;
@@ -513,4 +530,102 @@ TEST(RenderImages, OnAFullDiskTheOldImagesSurviveWhole) {
     unsetenv("TMPDIR");
     EXPECT_NE(r.exit_status, 0);
     EXPECT_EQ(contents_of(box.path("disk")), before) << r.err;
+}
+
+// --- Formulas that loop, ship pages behind the markers' back, or never end a line
+
+namespace {
+
+// The gif a formula gives as the only page of a document.
+std::string gif_alone(const std::string& formula) {
+    Sandbox alone;
+    write_file(alone.path("paper.eq.tex"), document_of({formula}));
+    render(alone.dir, {"paper.eq.tex"});
+    return read_file(alone.path("paper.eq1.gif"));
+}
+
+// The line of standard error about image `name`.
+std::string report_of(const std::string& err, const std::string& name) {
+    const std::size_t at = err.find("kelvarin-render: " + name + ", ");
+    return at == std::string::npos ? "" : err.substr(at, err.find('\n', at) - at);
+}
+
+}  // namespace
+
+TEST(RenderLoops, EachLoopingFormulaCostsAboutASecondWhateverItPrintsOrShips) {
+    REQUIRE_TEX();
+    Sandbox box;
+    const std::vector<std::string> formulas = {
+        "a",
+        "\\loop\\shipout\\hbox{x}\\iftrue\\repeat",                         // ships pages
+        "b",
+        "\\loop\\message{x}\\iftrue\\repeat",                               // prints
+        "c",
+        "\\loop\\csname tex_shipout:D\\endcsname\\hbox{x}\\iftrue\\repeat",  // ships, unseen by the markers
+        "d",
+        "\\def\\x{\\x}\\x",                                                  // silent
+        "e"};
+    write_file(box.path("paper.eq.tex"), document_of(formulas));
+    const auto start = Clock::now();
+    const RunResult r = render(box.dir, {"paper.eq.tex"});
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.out, "5 images written to .\n");
+    EXPECT_NE(report_of(r.err, "paper.eq2.gif").find("did not finish: it shipped more than 4 pages"),
+              std::string::npos)
+        << r.err;
+    for (const char* image : {"paper.eq4.gif", "paper.eq6.gif", "paper.eq8.gif"})
+        EXPECT_NE(report_of(r.err, image).find("did not finish"), std::string::npos) << image << "\n" << r.err;
+    // Before, the first three took a run's deadline each (10 s and more).
+    EXPECT_LT(seconds, 12) << r.err;
+    EXPECT_EQ(read_file(box.path("paper.eq9.gif")), gif_alone("e"));
+}
+
+TEST(RenderLoops, OneFormulaShippingPagesForEverAmongTwoHundredCostsItAloneAboutASecond) {
+    REQUIRE_TEX();
+    Sandbox box;
+    std::vector<std::string> formulas;
+    for (int i = 1; i <= 201; ++i) formulas.push_back(i == 101 ? "\\loop\\shipout\\hbox{x}\\iftrue\\repeat"
+                                                               : "x_{" + std::to_string(i) + "}");
+    write_file(box.path("paper.eq.tex"), document_of(formulas));
+    const auto start = Clock::now();
+    const RunResult r = render(box.dir, {"paper.eq.tex"});
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.out, "200 images written to .\n");
+    EXPECT_NE(report_of(r.err, "paper.eq101.gif").find("did not finish: it shipped more than 4 pages"),
+              std::string::npos)
+        << r.err;
+    // Before, the loop held latex for the whole run's deadline (20 s here).
+    EXPECT_LT(seconds, 15) << r.err;
+    EXPECT_EQ(read_file(box.path("paper.eq201.gif")), gif_alone("x_{201}"));
+}
+
+TEST(RenderNames, AFormulaShippingUnderAnotherNameCannotShiftTheNamesAfterIt) {
+    REQUIRE_TEX();
+    Sandbox box;
+    write_file(box.path("paper.eq.tex"),
+               document_of({"a", "b\\csname tex_shipout:D\\endcsname\\hbox{X}", "c", "\\global\\count9=0 d", "e"}));
+    const RunResult r = render(box.dir, {"paper.eq.tex"});
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.out, "3 images written to .\n");
+    EXPECT_NE(report_of(r.err, "paper.eq2.gif").find("typeset onto 2 pages"), std::string::npos) << r.err;
+    EXPECT_NE(report_of(r.err, "paper.eq4.gif").find("does not carry its mark"), std::string::npos) << r.err;
+    EXPECT_EQ(read_file(box.path("paper.eq1.gif")), gif_alone("a"));
+    EXPECT_EQ(read_file(box.path("paper.eq3.gif")), gif_alone("c"));
+    EXPECT_EQ(read_file(box.path("paper.eq5.gif")), gif_alone("e"));
+}
+
+TEST(RenderLoops, AFiftyMegabyteLineGetsLatexsOwnMessage) {
+    REQUIRE_TEX();
+    Sandbox box;
+    std::string huge = "x";
+    huge.reserve(50u << 20);
+    while (huge.size() < (50u << 20)) huge += "+x";
+    write_file(box.path("paper.eq.tex"), document_of({"a", huge, "b"}));
+    const RunResult r = render(box.dir, {"paper.eq.tex"});
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.out, "2 images written to .\n");
+    EXPECT_NE(report_of(r.err, "paper.eq2.gif").find(": Unable to read an entire line"), std::string::npos) << r.err;
+    EXPECT_EQ(read_file(box.path("paper.eq3.gif")), gif_alone("b"));
 }

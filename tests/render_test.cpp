@@ -243,6 +243,32 @@ TEST(Render, PreambleThatDoesNotTypesetIsReportedOnceWithinSeconds) {
     EXPECT_TRUE(images_in(box.dir).empty());
 }
 
+// latex reads to the end of the document looking for the "}" and names no
+// line; the report names the line where the unfinished definition starts.
+TEST(Render, PreambleDefinitionLeftOpenIsReportedWhereItStarts) {
+    REQUIRE_TEX();
+    const struct {
+        std::vector<std::string> preamble;
+        std::string expected;
+    } cases[] = {
+        {{"\\documentclass[12pt]{article}", "\\newcommand{\\set}[1]{\\{#1\\}} % a set {", "\\newcommand{\\pair}{x}",
+          "\\newcommand{\\vect}[1]{\\mathbf{#1}", "\\newcommand{\\norm}{y}"},
+         "File ended while scanning use of \\@argdef (line 4 of paper.eq.tex: \\newcommand{\\vect}[1]{\\mathbf{#1}, "
+         "whose \"{\" is never closed)"},
+        {{"\\documentclass[12pt]{article}", "\\title{On sets", "", "\\author{A. Writer}"},
+         "File ended while scanning use of \\title (line 2 of paper.eq.tex: \\title{On sets, "
+         "whose \"{\" is never closed)"},
+    };
+    for (const auto& c : cases) {
+        Sandbox box;
+        write_file(box.path("paper.eq.tex"), equation_document(c.preamble, {block_comment(1), "x"}));
+        const RunResult r = render(box.dir, {"paper.eq.tex"});
+        EXPECT_EQ(r.exit_status, 2);
+        EXPECT_NE(r.err.find(c.expected), std::string::npos) << r.err;
+        EXPECT_TRUE(images_in(box.dir).empty());
+    }
+}
+
 TEST(Render, FaultsAmongHundredsOfFormulasAreEachReportedAndTheRestRenderedAsAlone) {
     REQUIRE_TEX();
     const std::vector<std::string> preamble = {"\\documentclass[12pt]{article}", "\\usepackage{amsmath}"};

@@ -134,10 +134,16 @@ bool denied(const std::string& line, const std::string& program, LatexEvent& eve
     return true;
 }
 
+// The fatal error latex writes to its standard error when a line of input
+// does not fit its buffer: it lands wherever the terminal line stood (after
+// a page's "[1]", say), not at the start of a line.
+const char* const kLineTooLong = "! Unable to read an entire line";
+
 void read_line(LatexOutputReader& reader, const std::string& line, std::vector<LatexEvent>& events) {
     LatexEvent event;
-    if (line.compare(0, 2, "! ") == 0) {
-        event.text = trimmed_message(line.substr(2));
+    const std::size_t too_long = line.compare(0, 2, "! ") == 0 ? 0 : line.find(kLineTooLong);
+    if (too_long != std::string::npos) {
+        event.text = trimmed_message(line.substr(too_long + 2));
         events.push_back(event);
         reader.after_error = true;
     } else if (file_line_error(line, reader.folder, event)) {

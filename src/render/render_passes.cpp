@@ -7,6 +7,8 @@
 #include <set>
 #include <system_error>
 
+#include "render/dvi_pages.h"
+
 namespace kelvarin {
 
 namespace fs = std::filesystem;
@@ -127,15 +129,45 @@ LatexRun typeset(Passes& passes, const std::vector<std::size_t>& chosen, const s
     });
 }
 
-// Makes the images of `pages` (indexes into `chosen`) from the run's DVI file.
+// The DVI page that carries formula k's mark and no other formula's, for
+// each of `ks`; 0 with a message in `lost` where there is not exactly one.
+std::vector<std::size_t> marked_pages(const LatexRun& run, const std::string& nonce,
+                                      const std::vector<std::size_t>& ks, std::map<std::size_t, std::string>& lost) {
+    std::vector<std::size_t> found(ks.size(), 0);
+    std::vector<PageCounts> pages;
+    std::string error;
+    if (!read_dvi_pages(run.dvi, pages, error)) {
+        for (std::size_t i = 0; i < ks.size(); ++i) lost[i] = "typeset, but " + error;
+        return found;
+    }
+    std::map<std::int32_t, std::vector<std::size_t>> by_mark;
+    for (std::size_t p = 0; p < pages.size(); ++p) by_mark[pages[p][9]].push_back(p + 1);
+    for (std::size_t i = 0; i < ks.size(); ++i) {
+        const auto at = by_mark.find(page_mark(nonce, ks[i]));
+        const std::size_t count = at == by_mark.end() ? 0 : at->second.size();
+        if (count == 1) found[i] = at->second[0];
+        else if (count == 0) lost[i] = "typeset, but its page does not carry its mark (does it set \\count9?)";
+        else lost[i] = pages_message(static_cast<int>(count)) + " (a page shipped behind the markers' back?)";
+    }
+    return found;
+}
+
+// Makes the images of `pages` (indexes into `chosen`) from the run's DVI
+// file, each from the page that carries its formula's mark.
 void make_images_of(Passes& passes, const LatexRun& run, const std::vector<std::size_t>& chosen,
                     const std::vector<std::size_t>& ks) {
     if (ks.empty()) return;
     show_stage(passes.progress, "making " + with_commas(ks.size()) + " images");
+    std::map<std::size_t, std::string> unmarked;
+    const std::vector<std::size_t> dvi_pages = marked_pages(run, passes.job.latex.nonce, ks, unmarked);
     std::vector<ImageJob> jobs;
-    for (std::size_t k : ks)
-        jobs.push_back({run.formulas[k].dvi_page,
-                        (fs::path(passes.job.out_dir) / passes.doc.pages[chosen[k]].image_name).string()});
+    std::vector<std::size_t> job_of(ks.size(), ks.size());  // index into jobs, per index into ks
+    for (std::size_t i = 0; i < ks.size(); ++i) {
+        if (unmarked.count(i)) continue;
+        job_of[i] = jobs.size();
+        const std::string& name = passes.doc.pages[chosen[ks[i]]].image_name;
+        jobs.push_back({dvi_pages[i], (fs::path(passes.job.out_dir) / name).string()});
+    }
     const std::string work = (fs::path(passes.job.scratch) / ("images" + std::to_string(passes.runs))).string();
     std::error_code ec;
     fs::create_directory(work, ec);
@@ -145,8 +177,10 @@ void make_images_of(Passes& passes, const LatexRun& run, const std::vector<std::
         lost[failure.job] = failure.message;
     for (std::size_t i = 0; i < ks.size(); ++i) {
         const std::size_t page = chosen[ks[i]];
-        if (lost.count(i))
-            passes.failed[page] = lost[i];
+        if (unmarked.count(i))
+            passes.failed[page] = unmarked[i];
+        else if (lost.count(job_of[i]))
+            passes.failed[page] = lost[job_of[i]];
         else
             passes.rendered.insert(page);
     }

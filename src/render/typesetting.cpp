@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "render/latex_output.h"
+#include "render/unclosed_group.h"
 
 namespace kelvarin {
 
@@ -15,11 +16,9 @@ namespace {
 
 const char* const kJobName = "kelvarin-formulas";
 
-// How many times the preamble's own time latex may print nothing before it
-// counts as stuck (when that is more than the limit given), and how many
-// times that it may go on printing without a new marker.
+// How many times the preamble's own time a formula may keep latex (when that
+// is more than the limit given).
 constexpr double kSilencePerPreamble = 3;
-constexpr double kStallPerSilence = 10;
 // The preamble prints as it loads each file; silent this long, it loops.
 constexpr double kPreambleSilenceSeconds = 10;
 
@@ -35,7 +34,11 @@ constexpr double kPreambleSilenceSeconds = 10;
 // shipout. Each marker puts latex back into nonstop mode, so that a
 // formula's \batchmode cannot hide the markers after it; markers use names
 // of their own for the primitives, which a formula that redefines \message
-// does not touch.
+// does not touch. Each formula's page carries its mark in \count9, which
+// TeX writes at the start of every page of the DVI file (and LaTeX leaves
+// to the page): a page shipped behind the markers' back carries the mark of
+// the formula that shipped it, and a formula that changes the register
+// leaves its page without its own mark.
 bool write_job(const EquationPages& doc, const std::vector<std::size_t>& chosen, const std::string& nonce,
                const fs::path& path) {
     std::ofstream tex(path, std::ios::binary | std::ios::trunc);
@@ -43,6 +46,7 @@ bool write_job(const EquationPages& doc, const std::vector<std::size_t>& chosen,
     tex << "\\def\\kelvarinnonce{" << nonce << "}%\n"
         << "\\let\\kelvarinmessage\\message\\let\\kelvarininteraction\\interactionmode\n"
         << "\\let\\kelvarinimmediate\\immediate\\let\\kelvarinwrite\\write\n"
+        << "\\let\\kelvaringlobal\\global\\countdef\\kelvarinpagemark=9 %\n"
         << "\\def\\kelvarinnonstop{\\ifnum\\kelvarininteraction=1 \\else\\kelvarininteraction=1 \\fi}%\n"
         << "\\def\\kelvarinflush#1{\\kelvarinnonstop\\kelvarinmessage{kelvarin\\kelvarinnonce#1k}}%\n"
         << "\\def\\kelvarinmark#1{\\kelvarinnonstop\\kelvarinimmediate\\kelvarinwrite16{kelvarin\\kelvarinnonce#1k}}%\n"
@@ -50,7 +54,7 @@ bool write_job(const EquationPages& doc, const std::vector<std::size_t>& chosen,
         << "\\else\\let\\kelvarinshipout\\shipout\\def\\shipout{\\kelvarinmark s\\kelvarinshipout}\\fi\n"
         << "\\kelvarinflush r%\n";
     for (std::size_t k = 0; k < chosen.size(); ++k) {
-        tex << "\\kelvarinflush{b" << k << "}%\n";
+        tex << "\\kelvarinflush{b" << k << "}\\kelvaringlobal\\kelvarinpagemark=" << page_mark(nonce, k) << " %\n";
         for (const std::string& line : doc.pages[chosen[k]].lines) tex << line << '\n';
         tex << "\\kelvarinmark{e" << k << "}%\n";
     }
@@ -67,6 +71,13 @@ std::string preamble_place(const std::string& message, const std::string& file, 
     auto at = [&](std::size_t index) {
         return "line " + std::to_string(index + 1) + " of " + setup.document + ": " + doc.head[index];
     };
+    // A document that ends inside an argument or a definition gives no
+    // line (a file of the paper's that does gives the line read after it):
+    // the "{" that was never closed is where it starts.
+    if (line <= 0 && message.find("File ended while scanning") != std::string::npos) {
+        const std::size_t open = unclosed_group_line(doc.head);
+        if (open < doc.head.size()) return at(open) + ", whose \"{\" is never closed";
+    }
     // A missing file is named on the line that asks for it.
     const std::size_t quote = message.find("File `");
     const std::size_t unquote = message.find("' not found");
@@ -169,6 +180,179 @@ std::string explained(const std::string& message, const LatexSetup& setup) {
 
 }  // namespace
 
+std::int32_t page_mark(const std::string& nonce, std::size_t k) {
+    std::uint32_t hash = 2166136261u;
+    for (char c : nonce) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    constexpr std::uint32_t kSpan = 1u << 30;
+    return static_cast<std::int32_t>(1 + (hash % kSpan + k % kSpan) % kSpan);
+}
+
+namespace {
+
+// What the output of a run has shown so far, and what it is read against.
+struct Reading {
+    const EquationPages& doc;
+    const std::vector<std::size_t>& chosen;
+    const LatexSetup& setup;
+    const RunLimits& limits;
+    const std::function<void(std::size_t)>& on_ended;
+    LatexRun& run;
+    ChildLimits& child_limits;
+    std::chrono::steady_clock::time_point start;
+    std::size_t current;  // the formula latex is in; chosen.size() for none yet
+    std::size_t ended = 0;
+    LatexEvent preamble_error;
+    std::string preamble_at;        // where the preamble error points, once known
+    bool preamble_failed = false;
+    bool awaiting_context = false;  // the current formula's first error still lacks its "l." line
+};
+
+// The formula latex is in, once past the preamble; null before or between.
+FormulaOutcome* current_formula(Reading& r) {
+    return r.run.ready && r.current < r.chosen.size() ? &r.run.formulas[r.current] : nullptr;
+}
+
+OutputVerdict on_ready(Reading& r, const LatexEvent&) {
+    if (!r.preamble_failed && !r.run.ready) {
+        r.run.ready = true;
+        r.run.preamble_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - r.start).count();
+        // A slow preamble means a slow machine or heavy packages: a formula
+        // may then take longer too. Only a new formula counts as progress,
+        // so this is also the most time a formula gets, printing or
+        // shipping pages as it may.
+        r.child_limits.silence_seconds =
+            std::max(r.limits.silence_seconds, kSilencePerPreamble * r.run.preamble_seconds);
+        r.child_limits.stall_seconds = r.child_limits.silence_seconds;
+    }
+    return OutputVerdict::progress;
+}
+
+OutputVerdict on_begin(Reading& r, const LatexEvent& event) {
+    if (event.number < r.chosen.size()) {
+        r.current = event.number;
+        r.run.formulas[r.current].begun = true;
+    }
+    return OutputVerdict::progress;
+}
+
+OutputVerdict on_end(Reading& r, const LatexEvent& event) {
+    if (event.number < r.chosen.size() && event.number == r.current && !r.run.formulas[r.current].ended) {
+        r.run.formulas[r.current].ended = true;
+        r.on_ended(++r.ended);
+    }
+    return OutputVerdict::quiet;
+}
+
+OutputVerdict on_shipped(Reading& r, const LatexEvent&) {
+    FormulaOutcome* formula = current_formula(r);
+    if (!formula) return OutputVerdict::quiet;
+    if (++formula->pages > kMostPagesPerFormula && !formula->ended) {
+        formula->message =
+            "did not finish: it shipped more than " + std::to_string(kMostPagesPerFormula) + " pages (does it loop?)";
+        return OutputVerdict::stop;
+    }
+    return OutputVerdict::quiet;
+}
+
+OutputVerdict on_done(Reading& r, const LatexEvent&) {
+    r.run.done = true;
+    return OutputVerdict::progress;
+}
+
+OutputVerdict on_error(Reading& r, const LatexEvent& event) {
+    if (!r.run.ready && !r.preamble_failed) {
+        r.preamble_failed = true;
+        r.preamble_error = event;
+        r.preamble_error.text = explained(event.text, r.setup);
+        r.preamble_at = preamble_place(event.text, event.file, event.line, "", r.doc, r.setup);
+    } else if (!r.run.ready && r.preamble_at.empty()) {
+        // A fatal error after the first one may say where.
+        r.preamble_at = preamble_place(r.preamble_error.text, event.file, event.line, "", r.doc, r.setup);
+    }
+    FormulaOutcome* formula = current_formula(r);
+    r.awaiting_context = formula && formula->message.empty();
+    if (r.awaiting_context) formula->message = explained(event.text, r.setup);
+    return OutputVerdict::quiet;
+}
+
+OutputVerdict on_context(Reading& r, const LatexEvent& event) {
+    if (r.preamble_failed && r.preamble_at.empty())
+        r.preamble_at = preamble_place(r.preamble_error.text, "", event.line, event.text, r.doc, r.setup);
+    // "Undefined control sequence" names the sequence only in the echo of
+    // the input, where it is the last thing read.
+    FormulaOutcome* formula = current_formula(r);
+    if (r.awaiting_context && formula) {
+        const std::size_t backslash = event.text.rfind('\\');
+        if (formula->message == "Undefined control sequence" && backslash != std::string::npos &&
+            event.text.find(' ', backslash) == std::string::npos)
+            formula->message += " " + event.text.substr(backslash);
+    }
+    r.awaiting_context = false;
+    return OutputVerdict::quiet;
+}
+
+OutputVerdict on_refused(Reading& r, const LatexEvent& event) {
+    if (!r.run.ready) {
+        if (!r.preamble_failed) {
+            r.preamble_failed = true;
+            r.preamble_error.text = refusal_message(event, r.setup);
+        }
+    } else if (FormulaOutcome* formula = current_formula(r)) {
+        // The refusal says more than the "not found" that follows it.
+        if (formula->message.empty() || formula->message.find("not found") != std::string::npos)
+            formula->message = refusal_message(event, r.setup);
+    }
+    return OutputVerdict::quiet;
+}
+
+const struct {
+    LatexEventKind kind;
+    OutputVerdict (*read)(Reading&, const LatexEvent&);
+} kEventReaders[] = {
+    {LatexEventKind::ready, on_ready},     {LatexEventKind::begin, on_begin},
+    {LatexEventKind::end, on_end},         {LatexEventKind::shipped, on_shipped},
+    {LatexEventKind::done, on_done},       {LatexEventKind::error, on_error},
+    {LatexEventKind::context, on_context}, {LatexEventKind::refused, on_refused},
+};
+
+// Reads what latex printed: progress when a formula began (or the preamble
+// or the last formula is behind), stop when there is nothing more to learn.
+OutputVerdict read_events(Reading& r, const std::vector<LatexEvent>& events) {
+    OutputVerdict verdict = OutputVerdict::quiet;
+    for (const LatexEvent& event : events) {
+        for (const auto& reader : kEventReaders) {
+            if (reader.kind != event.kind) continue;
+            const OutputVerdict said = reader.read(r, event);
+            if (said == OutputVerdict::stop) return said;
+            if (said == OutputVerdict::progress) verdict = said;
+        }
+    }
+    // A preamble that does not typeset fails every formula the same way:
+    // nothing more to learn from this run once latex has said where.
+    if (r.preamble_failed && (!r.preamble_at.empty() || r.run.ready)) return OutputVerdict::stop;
+    return verdict;
+}
+
+// Why no formula of the run could be tried, or "".
+std::string blocking_problem(const Reading& r) {
+    const std::string preamble = "the preamble does not typeset, so no formula can: ";
+    if (r.preamble_failed)
+        return preamble + r.preamble_error.text + (r.preamble_at.empty() ? "" : " (" + r.preamble_at + ")");
+    if (r.run.ready) return "";
+    switch (r.run.child.end) {
+        case ChildEnd::not_started: return r.run.child.problem;
+        case ChildEnd::stalled:
+            return preamble + "latex printed nothing for " + std::to_string(static_cast<int>(kPreambleSilenceSeconds)) +
+                   " s before \\begin{document} was behind it (does the preamble loop?)";
+        case ChildEnd::out_of_time:
+            return preamble + "latex did not get through it within " +
+                   std::to_string(static_cast<int>(r.limits.deadline_seconds)) + " s";
+        default: return preamble + "latex stopped before \\begin{document} without saying why";
+    }
+}
+
+}  // namespace
+
 LatexRun typeset_formulas(const EquationPages& doc, const std::vector<std::size_t>& chosen,
                           const LatexSetup& setup, const std::string& run_folder, const RunLimits& limits,
                           const std::function<void(std::size_t)>& on_ended) {
@@ -190,144 +374,24 @@ LatexRun typeset_formulas(const EquationPages& doc, const std::vector<std::size_
     confine_command(command, setup.confinement);
     if (command.directory.empty()) command.directory = setup.paper_folder;
 
-    LatexOutputReader reader = latex_output_reader("kelvarin" + setup.nonce, command.directory,
-                                                   fs::path(setup.latex).filename().string());
-    std::vector<LatexEvent> events;
-    const auto start = std::chrono::steady_clock::now();
-    std::size_t current = chosen.size();  // the formula latex is in; none yet
-    std::size_t shipped = 0;
-    std::size_t ended = 0;
-    LatexEvent preamble_error;
-    std::string preamble_at;  // where the preamble error points, once known
-    bool preamble_failed = false;
-    bool awaiting_context = false;  // the current formula's first error still lacks its "l." line
-
     ChildLimits child_limits;
     child_limits.deadline_seconds = limits.deadline_seconds;
     child_limits.silence_seconds = kPreambleSilenceSeconds;
-
-    auto note_problem = [&](const std::string& message) {
-        if (!run.ready) return;
-        if (current < chosen.size() && run.formulas[current].message.empty()) run.formulas[current].message = message;
-    };
-
-    auto on_output = [&](std::string_view chunk) {
+    Reading reading{doc, chosen, setup, limits, on_ended, run, child_limits, std::chrono::steady_clock::now(),
+                    chosen.size(), 0, {}, {}, false, false};
+    LatexOutputReader reader = latex_output_reader("kelvarin" + setup.nonce, command.directory,
+                                                   fs::path(setup.latex).filename().string());
+    std::vector<LatexEvent> events;
+    run.child = run_child(command, child_limits, [&](std::string_view chunk) {
         events.clear();
         read_latex_output(reader, chunk, events);
-        OutputVerdict verdict = OutputVerdict::quiet;
-        for (const LatexEvent& event : events) {
-            switch (event.kind) {
-                case LatexEventKind::ready:
-                    if (!preamble_failed && !run.ready) {
-                        run.ready = true;
-                        run.preamble_seconds =
-                            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-                        // A slow preamble means a slow machine or heavy
-                        // packages: a formula may then take longer too.
-                        child_limits.silence_seconds =
-                            std::max(limits.silence_seconds, kSilencePerPreamble * run.preamble_seconds);
-                        child_limits.stall_seconds = kStallPerSilence * child_limits.silence_seconds;
-                    }
-                    verdict = OutputVerdict::progress;
-                    break;
-                case LatexEventKind::begin:
-                    if (event.number < chosen.size()) {
-                        current = event.number;
-                        run.formulas[current].begun = true;
-                    }
-                    verdict = OutputVerdict::progress;
-                    break;
-                case LatexEventKind::end:
-                    if (event.number < chosen.size() && event.number == current && !run.formulas[current].ended) {
-                        run.formulas[current].ended = true;
-                        on_ended(++ended);
-                    }
-                    verdict = OutputVerdict::progress;
-                    break;
-                case LatexEventKind::shipped:
-                    ++shipped;
-                    if (run.ready && current < chosen.size()) {
-                        FormulaOutcome& formula = run.formulas[current];
-                        if (formula.pages++ == 0) formula.dvi_page = shipped;
-                    }
-                    verdict = OutputVerdict::progress;
-                    break;
-                case LatexEventKind::done:
-                    run.done = true;
-                    verdict = OutputVerdict::progress;
-                    break;
-                case LatexEventKind::error:
-                    if (!run.ready && !preamble_failed) {
-                        preamble_failed = true;
-                        preamble_error = event;
-                        preamble_error.text = explained(event.text, setup);
-                        preamble_at = preamble_place(event.text, event.file, event.line, "", doc, setup);
-                    } else if (!run.ready && preamble_at.empty()) {
-                        // A fatal error after the first one may say where.
-                        preamble_at = preamble_place(preamble_error.text, event.file, event.line, "", doc, setup);
-                    }
-                    awaiting_context = run.ready && current < chosen.size() && run.formulas[current].message.empty();
-                    note_problem(explained(event.text, setup));
-                    break;
-                case LatexEventKind::context:
-                    if (preamble_failed && preamble_at.empty())
-                        preamble_at = preamble_place(preamble_error.text, "", event.line, event.text, doc, setup);
-                    // "Undefined control sequence" names the sequence only in
-                    // the echo of the input, where it is the last thing read.
-                    if (awaiting_context && current < chosen.size()) {
-                        std::string& message = run.formulas[current].message;
-                        const std::size_t backslash = event.text.rfind('\\');
-                        if (message == "Undefined control sequence" && backslash != std::string::npos &&
-                            event.text.find(' ', backslash) == std::string::npos)
-                            message += " " + event.text.substr(backslash);
-                    }
-                    awaiting_context = false;
-                    break;
-                case LatexEventKind::refused:
-                    if (!run.ready) {
-                        if (!preamble_failed) {
-                            preamble_failed = true;
-                            preamble_error.text = refusal_message(event, setup);
-                        }
-                    } else if (current < chosen.size()) {
-                        // The refusal says more than the "not found" that follows it.
-                        std::string& message = run.formulas[current].message;
-                        if (message.empty() || message.find("not found") != std::string::npos)
-                            message = refusal_message(event, setup);
-                    }
-                    break;
-            }
-        }
-        // A preamble that does not typeset fails every formula the same way:
-        // nothing more to learn from this run once latex has said where.
-        if (preamble_failed && (!preamble_at.empty() || run.ready)) return OutputVerdict::stop;
-        return verdict;
-    };
-
-    run.child = run_child(command, child_limits, on_output);
+        return read_events(reading, events);
+    });
+    // The last line, if latex ended without a line end.
     events.clear();
     finish_latex_output(reader, events);
-
-    const std::string preamble = "the preamble does not typeset, so no formula can: ";
-    if (preamble_failed && run.blocking_problem.empty())
-        run.blocking_problem = preamble + preamble_error.text + (preamble_at.empty() ? "" : " (" + preamble_at + ")");
-    if (!run.ready && run.blocking_problem.empty()) {
-        switch (run.child.end) {
-            case ChildEnd::not_started: run.blocking_problem = run.child.problem; break;
-            case ChildEnd::stalled:
-                run.blocking_problem = preamble + "latex printed nothing for " +
-                                       std::to_string(static_cast<int>(kPreambleSilenceSeconds)) +
-                                       " s before \\begin{document} was behind it (does the preamble loop?)";
-                break;
-            case ChildEnd::out_of_time:
-                run.blocking_problem = preamble + "latex did not get through it within " +
-                                       std::to_string(static_cast<int>(limits.deadline_seconds)) + " s";
-                break;
-            default:
-                run.blocking_problem = preamble + "latex stopped before \\begin{document} without saying why";
-                break;
-        }
-    }
+    read_events(reading, events);
+    run.blocking_problem = blocking_problem(reading);
     return run;
 }
 

@@ -13,6 +13,7 @@
 #define KELVARIN_TYPESETTING_H
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -36,7 +37,6 @@ struct FormulaOutcome {
     bool begun = false;       // its begin marker was printed
     bool ended = false;       // its end marker was printed while it was the current formula
     int pages = 0;            // pages shipped while it was the current formula
-    std::size_t dvi_page = 0; // the DVI page (from 1) of the first of them
     std::string message;      // the first thing latex said went wrong in it
 };
 
@@ -52,10 +52,19 @@ struct LatexRun {
 
 struct RunLimits {
     double deadline_seconds;  // for the whole run
-    double silence_seconds;   // once past the preamble, the longest time latex may print nothing,
-                              // raised to three times the preamble's own time when that is more;
-                              // ten times that without a new marker is the most a formula gets
+    double silence_seconds;   // once past the preamble, the longest time a formula may keep latex,
+                              // printing or not, raised to three times the preamble's own time
+                              // when that is more
 };
+
+// A formula may ship this many pages before latex is stopped in it: one is
+// right, a few are a formula that spills, more are a loop.
+constexpr int kMostPagesPerFormula = 4;
+
+// The mark that formula `k` (an index into the chosen pages) of a run with
+// this nonce puts into \count9 of its page, so that its image is named from
+// its own page whatever else was shipped. Never 0, which no page then holds.
+std::int32_t page_mark(const std::string& nonce, std::size_t k);
 
 // Typesets the head of `doc` and the pages `chosen` (indexes into doc.pages)
 // in `run_folder`, which receives every file latex writes. `on_ended` is
