@@ -76,13 +76,15 @@ void add_text(CommandTable& m) {
     add(m, {"verb", "lstinline"}, {"", verb_command});
     add(m, {"mintinline"}, {"", mintinline_command});
     add(m, {"ensuremath"}, {"m", ensuremath_command});
+    add(m, {"texorpdfstring"}, {"mm", texorpdfstring_command});
+    add(m, {"xspace"}, {"", xspace_command});
     add(m, {"vskip", "hskip", "kern"}, {"", skip_command});
     add(m, {"noindent", "indent", "medskip", "bigskip", "smallskip", "newpage", "clearpage", "cleardoublepage",
          "pagebreak", "nolinebreak", "nopagebreak", "centering", "raggedright", "raggedleft", "flushbottom",
          "raggedbottom", "protect", "relax", "vfill", "sloppy", "fussy", "frontmatter", "mainmatter",
          "backmatter", "FloatBarrier", "listoffigures", "listoftables", "printindex", "makeindex",
          "ignorespaces", "unskip", "onecolumn", "twocolumn", "null", "leavevmode", "strut", "break",
-         "printbibliography", "today", "xspace", "footnotemark", "hrule", "smallbreak", "medbreak",
+         "printbibliography", "today", "footnotemark", "hrule", "smallbreak", "medbreak",
          "bigbreak", "justifying", "noalign"},
         {"", nothing_command});
 }
@@ -98,12 +100,12 @@ void add_floats_and_declarations(CommandTable& m) {
     add(m, {"hline", "toprule", "midrule", "bottomrule", "cline", "cmidrule"}, {"", rule_command});
     // Declarations, and what goes with its arguments.
     add(m, {"color", "index", "glossary", "vspace", "addvspace", "phantom", "hphantom", "vphantom",
-         "thispagestyle", "pagestyle", "pagenumbering", "markright", "theoremstyle",
+         "thispagestyle", "pagestyle", "pagenumbering", "markright", "theoremstyle", "glsadd",
          "RequirePackage", "graphicspath", "hypersetup", "bibliographystyle", "bibliography",
          "addbibresource", "include", "includeonly", "linespread", "captionsetup", "pagecolor",
          "enlargethispage", "lstset"},
         {kDrop1, drop_command});
-    add(m, {"setlength", "addtolength", "markboth"}, {kDrop2, drop_command});
+    add(m, {"setlength", "addtolength", "markboth", "newglossaryentry"}, {kDrop2, drop_command});
     add(m, {"addcontentsline", "definecolor"}, {kDrop3, drop_command});
     add(m, {"newcommand", "renewcommand", "providecommand", "DeclareRobustCommand", "DeclareMathOperator"},
         {"*", definition_command, Font::none, true});

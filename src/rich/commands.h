@@ -88,6 +88,8 @@ std::size_t url_command(CommandCall&, const CommandArguments&);
 std::size_t href_command(CommandCall&, const CommandArguments&);
 std::size_t footnote_command(CommandCall&, const CommandArguments&);
 std::size_t ensuremath_command(CommandCall&, const CommandArguments&);
+std::size_t texorpdfstring_command(CommandCall&, const CommandArguments&);
+std::size_t xspace_command(CommandCall&, const CommandArguments&);
 std::size_t skip_command(CommandCall&, const CommandArguments&);
 std::size_t nothing_command(CommandCall&, const CommandArguments&);
 std::size_t newblock_command(CommandCall&, const CommandArguments&);

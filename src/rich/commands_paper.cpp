@@ -161,18 +161,32 @@ std::size_t expand_macro(CommandCall& call, const Macro& m) {
     std::vector<std::string_view> arguments;
     std::size_t p = read_macro_arguments(w, call.after, call.end, m.parameters, m.optional, arguments);
     if (p == kNoPosition) return call.may_carry ? kNoPosition : call.as_written();
+    // As in TeX, the blanks after a command word without arguments belong to it.
+    if (m.parameters == 0 && is_letter(call.name[0])) p = skip_blanks(w.text, p);
     if (v.overflow) return call.end;  // unwinding to the outermost expansion
     if (w.declarations_only && is_math_body(m.body)) return p;
+    std::string expanded;
     if (is_math_body(m.body)) {
-        // The image holds the call as written: latex knows the definition.
-        inline_formula(w, call.context(), w.text.substr(call.at, p - call.at), call.at, p - 1, call.sink);
+        // The image holds the call as written, latex knowing the definition;
+        // a body that is one "$...$" gives its formula, since "$" cannot
+        // stand inside the display the image is set in.
+        std::string_view formula = w.text.substr(call.at, p - call.at);
+        const std::string_view body = trim_blanks_and_tabs(m.body);
+        if (!body.empty() && body.front() == '$' && substitute(body, arguments, v.budget, expanded)) {
+            formula = trim_blanks_and_tabs(expanded);
+            formula = formula.substr(1, formula.size() - 2);
+        }
+        inline_formula(w, call.context(), formula, call.at, p - 1, call.sink);
         return p;
     }
-    std::string expanded;
     if (v.depth >= kDeepestExpansion || !substitute(m.body, arguments, v.budget, expanded))
         return left_as_written(call, p);
     if (ends_with_command(expanded)) {
-        expanded.push_back(' ');
+        // The command word ends where the call's text goes on: a blank ends
+        // it, or for "\xspace", which looks at what follows, an empty group.
+        const bool xspace = trim_blanks_and_tabs(expanded).size() >= 7 &&
+                            trim_blanks_and_tabs(expanded).substr(trim_blanks_and_tabs(expanded).size() - 7) == "\\xspace";
+        expanded.append(xspace ? "{}" : " ");
         expanded.append(w.text.substr(p, call.end - p));
         p = call.end;
     }

@@ -86,7 +86,10 @@ std::size_t label_command(CommandCall& call, const CommandArguments& a) {
 
 std::size_t reference_command(CommandCall& call, const CommandArguments& a) {
     if (const std::size_t stop = stop_at(call, a); stop != kNoStop) return stop;
-    call.sink.append(reference_text(call.w.r, call.name, a[0].text));
+    // "\ref*" is hyperref's reference without a link, as reference wrappers
+    // use it inside a link of their own; bare text holds no link either.
+    const bool linked = !a.star && call.context() != Context::plain;
+    call.sink.append(reference_text(call.w.r, call.name, a[0].text, linked));
     return a[0].next;
 }
 

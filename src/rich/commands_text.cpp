@@ -308,6 +308,28 @@ std::size_t ensuremath_command(CommandCall& call, const CommandArguments& a) {
     return arg.next;
 }
 
+// "\texorpdfstring{$\Sigma$}{Sigma}": the text as the document shows it,
+// and the plain string where the page shows text bare (a reference to the
+// heading), as the plain string serves the PDF's outline.
+std::size_t texorpdfstring_command(CommandCall& call, const CommandArguments& a) {
+    if (const std::size_t stop = stop_at(call, a); stop != kNoStop) return stop;
+    const Argument& shown = call.context() == Context::plain ? a[1] : a[0];
+    walk(call.w, shown.begin, shown.end, call.place);
+    return a.next;
+}
+
+// "\xspace": a blank, unless punctuation, a closing bracket or a blank
+// follows, as the command is meant for the end of text macros.
+std::size_t xspace_command(CommandCall& call, const CommandArguments&) {
+    const std::string_view t = call.w.text;
+    std::size_t at = call.after;
+    if (t.substr(at, 2) == "{}") at += 2;  // where an expansion ended
+    const char next = at < call.end ? t[at] : ' ';
+    if (std::string_view(" \t,.'/?;:!~-)]}").find(next) == std::string_view::npos && next != '\\')
+        call.sink.push_back(' ');
+    return call.after;
+}
+
 std::size_t skip_command(CommandCall& call, const CommandArguments&) {
     return skip_dimension(call.w, call.after, call.end);
 }

@@ -172,8 +172,9 @@ std::int64_t column_of(const Walk& w, std::size_t offset);
 // "\\label{key}": handed to the pass, which learns it in the first pass.
 void define_label(RichState& r, std::string_view key);
 void learn_label(RichState& r, std::string_view key);
-// The text a reference command writes for its keys.
-std::string reference_text(const RichState& r, std::string_view command, std::string_view keys);
+// The text a reference command writes for its keys; a heading's title as a
+// link to it when `linked`.
+std::string reference_text(const RichState& r, std::string_view command, std::string_view keys, bool linked);
 // Numbers: each call steps the counter and makes the new number the label target.
 std::string step_equation(RichState& r);
 std::string step_figure(RichState& r);

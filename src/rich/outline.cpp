@@ -90,11 +90,11 @@ std::string target_name(const LabelTarget& t, bool capital) {
     }
 }
 
-std::string one_reference(const RichState& r, std::string_view command, std::string_view key) {
+std::string one_reference(const RichState& r, std::string_view command, std::string_view key, bool linked) {
     const auto found = r.outline.labels.find(std::string(key));
     if (found == r.outline.labels.end()) return "??";
     const Label& label = found->second;
-    if (!label.anchor.empty()) return wiki::link(label.title, "#" + label.anchor);
+    if (!label.anchor.empty()) return linked ? wiki::link(label.title, "#" + label.anchor) : label.title;
     const LabelTarget& t = label.target;
     if (t.number.empty()) return "??";
     const bool equation = t.kind == LabelTarget::equation;
@@ -221,7 +221,7 @@ std::string heading_anchor(const RichState& r, std::int64_t heading) {
     return found == r.outline.heading_anchors.end() ? std::string() : found->second;
 }
 
-std::string reference_text(const RichState& r, std::string_view command, std::string_view keys) {
+std::string reference_text(const RichState& r, std::string_view command, std::string_view keys, bool linked) {
     std::vector<std::string> parts;
     std::size_t start = 0;
     while (start <= keys.size()) {
@@ -230,7 +230,7 @@ std::string reference_text(const RichState& r, std::string_view command, std::st
         std::string_view key = keys.substr(start, comma - start);
         while (!key.empty() && key.front() == ' ') key.remove_prefix(1);
         while (!key.empty() && key.back() == ' ') key.remove_suffix(1);
-        if (!key.empty()) parts.push_back(one_reference(r, command, key));
+        if (!key.empty()) parts.push_back(one_reference(r, command, key, linked));
         start = comma + 1;
     }
     std::string text;
