@@ -4,8 +4,10 @@
 // text left raw or text lost. On generated documents its two passes agree.
 #include <map>
 #include <random>
+#include <tuple>
 
 #include "support/harness.h"
+#include "support/tex_check.h"
 
 using namespace kelvarin_test;
 
@@ -40,12 +42,18 @@ std::map<std::string, int> words(const std::string& page, const std::map<std::st
             p = page.find(')', p);
             continue;
         }
+        // Quotation marks and dashes are no letters: "Chebyshev’s" is the word of "Chebyshev's".
+        if (page.compare(p, 2, "\xE2\x80") == 0) {
+            p += 3;
+            continue;
+        }
         if (!is_letter(static_cast<unsigned char>(page[p]))) {
             ++p;
             continue;
         }
         const std::size_t start = p;
-        while (p < page.size() && is_letter(static_cast<unsigned char>(page[p]))) ++p;
+        while (p < page.size() && is_letter(static_cast<unsigned char>(page[p])) && page.compare(p, 2, "\xE2\x80") != 0)
+            ++p;
         const std::string word = page.substr(start, p - start);
         if (word.size() > 1 && (start == 0 || page[start - 1] != '\\') && !excluded.count(word)) ++found[word];
     }
@@ -55,7 +63,9 @@ std::map<std::string, int> words(const std::string& page, const std::map<std::st
 // The words in the braces after \label, \ref, \cite, \begin and their kind.
 std::map<std::string, int> names_in(const std::string& source) {
     std::string names;
-    for (const char* command : {"\\label", "ref{", "ref*{", "cite", "\\begin", "\\end", "\\bibitem"}) {
+    // And the keys the papers' own reference wrappers and index macros take.
+    for (const char* command : {"\\label", "ref{", "ref*{", "cite", "\\begin", "\\end", "\\bibitem", "\\index",
+                                "\\glossterm", "\\glsadd", "link{", "\\eqnref", "\\chapref"}) {
         for (std::size_t at = source.find(command); at != std::string::npos; at = source.find(command, at + 1)) {
             std::size_t p = at + std::char_traits<char>::length(command);
             while (p < source.size() && source[p] != '{' && source[p] != '\n') ++p;
@@ -152,5 +162,98 @@ TEST(RichPapers, BothPassesAgreeOnGeneratedDocuments) {
             const std::string number = page.substr(at + 4, page.find(')', at) - at - 3);
             EXPECT_NE(page.find("RIGHT:" + number + "\r\n"), std::string::npos) << "document " << document << ": " << number;
         }
+    }
+}
+
+namespace {
+
+// A paper of bench/papers converted in rich mode in a sandbox of its own,
+// with the files beside it.
+struct OwnVocabulary {
+    Sandbox box;
+    std::string source, wiki, plain_wiki;
+};
+
+void convert_with_files(OwnVocabulary& v, const std::string& folder, const std::string& name,
+                        const std::vector<std::string>& beside) {
+    const std::string from = std::string(KELVARIN_SOURCE_DIR) + "/bench/papers/" + folder;
+    v.source = read_file(from + "/" + name);
+    write_file(v.box.path("paper.tex"), v.source);
+    for (const std::string& file : beside) write_file(v.box.path(file), read_file(from + "/" + file));
+    v.plain_wiki = convert_source(v.source).wiki;
+    const RunResult run = run_kelvarin(v.box.dir, {"--rich", "paper.tex"});
+    EXPECT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    v.wiki = read_file(v.box.path("paper.wiki.txt"));
+}
+
+// The keys of the source's labels: none may be printed on the page.
+std::vector<std::string> label_keys(const std::string& source) {
+    std::vector<std::string> keys;
+    for (std::size_t at = source.find("\\label{"); at != std::string::npos; at = source.find("\\label{", at + 1))
+        keys.push_back(source.substr(at + 7, source.find('}', at) - at - 7));
+    return keys;
+}
+
+std::size_t count_of(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+}  // namespace
+
+// Papers that define their vocabulary the way books do: theorem kinds
+// declared by a macro in a style file beside the paper, reference wrappers,
+// index and glossary macros, definitions in the body. The page prints no
+// label key and no index entry, gives every theorem-like environment its
+// lead-in with LaTeX's number, keeps the words and leaves almost no LaTeX;
+// every formula of the equation document typesets.
+TEST(RichPapers, ThePapersOwnVocabulary) {
+    struct Case {
+        const char* folder;
+        const char* name;
+        std::vector<std::string> beside;
+        std::vector<std::string> lead_ins;  // as LaTeX numbers them
+        std::vector<std::string> never;     // index entries and glossary keys
+    };
+    const Case cases[] = {
+        {"book", "book.tex", {"bookmacros.sty"},
+         {"''Definition 0.1.''", "''Lemma 0.2.''", "''Proposition 0.3.''", "''Theorem 1.1.''", "''Corollary 1.2.''",
+          "Proposition 0.3 in", "Lemma 0.2\r\n", "By Theorem 1.1 and Proposition 0.3,"},
+         {"statement", "see{", "web version"}},
+        {"", "glossary.tex", {},
+         {"''Lemma 1.1.''", "''Theorem 2.1.''", "*Exercises", "i.i.d. with", "Solution."},
+         {"not:", "glsadd"}},
+    };
+    for (const Case& c : cases) {
+        OwnVocabulary v;
+        convert_with_files(v, c.folder, c.name, c.beside);
+        for (const std::string& key : label_keys(v.source)) EXPECT_EQ(v.wiki.find(key), std::string::npos) << key;
+        for (const std::string& lead : c.lead_ins) EXPECT_NE(v.wiki.find(lead), std::string::npos) << c.name << ": " << lead;
+        for (const std::string& word : c.never) EXPECT_EQ(v.wiki.find(word), std::string::npos) << c.name << ": " << word;
+        EXPECT_EQ(count_of(v.wiki, "??"), 0u) << c.name;
+        // At most 1 % of the LaTeX the default page leaves, and 95 % of its words.
+        EXPECT_LE(commands_left(v.wiki) * 100, commands_left(v.plain_wiki)) << c.name;
+        const auto excluded = names_in(v.source);
+        const auto want = words(v.plain_wiki, excluded), have = words(v.wiki, excluded);
+        int total = 0, kept = 0;
+        for (const auto& [word, count] : want) {
+            total += count;
+            kept += std::min(count, have.count(word) ? have.at(word) : 0);
+        }
+        EXPECT_GE(kept * 100, total * 95) << c.name << ": " << kept << " of " << total << " words kept";
+    }
+}
+
+TEST(RichPapers, ThePapersOwnVocabularyTypesets) {
+    REQUIRE_TEX();
+    for (const auto& [folder, name, beside] : {std::tuple<const char*, const char*, std::vector<std::string>>{
+                                                   "book", "book.tex", {"bookmacros.sty"}},
+                                               {"", "glossary.tex", {}}}) {
+        OwnVocabulary v;
+        convert_with_files(v, folder, name, beside);
+        const RunResult render = run_program(KELVARIN_RENDER_BIN, v.box.dir, {"paper.eq.tex"});
+        EXPECT_EQ(render.exit_status, 0) << name << ": " << render.err;
     }
 }

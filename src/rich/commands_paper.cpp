@@ -164,6 +164,8 @@ std::size_t expand_macro(CommandCall& call, const Macro& m) {
     // As in TeX, the blanks after a command word without arguments belong to it.
     if (m.parameters == 0 && is_letter(call.name[0])) p = skip_blanks(w.text, p);
     if (v.overflow) return call.end;  // unwinding to the outermost expansion
+    // A macro that went past a bound once goes past it again: no second try.
+    if (v.reported.count(std::string(call.name))) return left_as_written(call, p);
     if (w.declarations_only && is_math_body(m.body)) return p;
     std::string expanded;
     if (is_math_body(m.body)) {

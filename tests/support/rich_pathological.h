@@ -72,6 +72,17 @@ inline std::vector<PathologicalCase> rich_pathological_cases() {
         {"accents_over_open_groups", repeated("\\'{", 100000)},
         {"unclosed_theorem_titles", repeated("\\begin{theorem}[", 100000)},
         {"unclosed_theorem_declarations", repeated("\\newtheorem{t", 100000)},
+        // The paper's own macros: expansions without end, doubling, deep
+        // conditionals, definitions and flags by the hundred thousand.
+        {"macro_calling_itself", "\\newcommand{\\a}{\\a x}" + repeated("\\a ", 100000)},
+        {"macro_doubling", "\\newcommand{\\b}{\\b\\b}\\newcommand{\\c}[1]{#1#1#1#1#1#1#1#1}" +
+                               repeated("\\b \\c{\\c{\\c{\\c{\\c{\\c{w}}}}}}\n", 2000)},
+        {"macro_definitions", repeated("\\newcommand{\\m}[2][d]{#1 and #2}\\m{x}", 50000)},
+        {"unclosed_macro_arguments", "\\newcommand{\\m}[2]{#1#2}" + repeated("\\m{", 100000)},
+        {"open_conditionals", "\\newif\\ifx" + repeated("\\iffalse ", 100000) + repeated("\\fi ", 100000)},
+        {"conditionals_over_lines", "\\newif\\iffoo\n" + repeated("\\iffoo\na\n\\else\nb\n\\fi\n", 50000)},
+        {"paper_environments", "\\newenvironment{e}{\\begin{itemize}}{\\end{itemize}}" +
+                                   repeated("\\begin{e}\\item x\n", 20000)},
         {"random_megabyte", noise},
     };
 }
