@@ -196,16 +196,23 @@ void Checker::texts() {
 }
 
 void Checker::links() {
+    // What the headings write as "[#name]", anchors or not: a one-letter
+    // one is no anchor, and a link to it deserves the reason.
+    std::set<std::string> written;
+    for (const std::string& line : lines_) {
+        if (line.empty() || line[0] != '*') continue;
+        for (std::size_t at = line.find("[#"); at != std::string::npos; at = line.find("[#", at + 2)) {
+            const std::size_t close = line.find(']', at + 2);
+            if (close == std::string::npos) break;
+            written.insert(line.substr(at + 2, close - at - 2));
+        }
+    }
     std::set<std::pair<int, std::string>> seen;
     for (const AnchorLink& link : facts_.links) {
         if (facts_.anchors.count(link.anchor) || !seen.insert({link.line, link.anchor}).second) continue;
         std::string message = "#" + link.anchor + ": no heading has this anchor";
-        const std::string written = "[#" + link.anchor + "]";
-        for (const std::string& line : lines_)
-            if (!line.empty() && line[0] == '*' && line.find(written) != std::string::npos) {
-                message += " (the wiki takes a heading's " + written + " only with two characters or more)";
-                break;
-            }
+        if (written.count(link.anchor))
+            message += " (the wiki takes a heading's [#" + link.anchor + "] only with two characters or more)";
         add(link.line, "broken link", message);
     }
     for (const OtherWikiLink& link : facts_.other_wikis)

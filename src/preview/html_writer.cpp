@@ -78,6 +78,7 @@ private:
     void contents();
 
     const std::vector<HeadingEntry>& headings_;
+    bool contents_shown_ = false;  // the first "#contents" has its table
 };
 
 void Renderer::open(const std::string& tag, int line, const std::string& attributes, const std::string& id) {
@@ -170,11 +171,18 @@ void Renderer::element(const Element& e) {
                 for (std::size_t i = 0; i < e.lines.size(); ++i)
                     out() += (i ? "\n" : "") + escape_html(e.lines[i].second);
                 out() += "</pre>\n";
-            } else if (e.tag == "contents") {
+            } else if (e.tag == "contents" && contents_shown_) {
+                // The same table again would only repeat it, and a page of
+                // many headings and many "#contents" would grow as their
+                // product: a link to the first instead.
                 open("div", e.line, " class=\"contents\"");
+                out() += "<a href=\"#_contents\">the table of contents, as above</a></div>\n";
+            } else if (e.tag == "contents") {
+                open("div", e.line, " id=\"_contents\" class=\"contents\"", "_contents");
                 out() += "\n";
                 contents();
                 out() += "</div>\n";
+                contents_shown_ = true;
             } else {
                 const std::size_t name_end = e.html.find_first_of(" >");
                 if (e.html.size() > 1 && e.html[0] == '<' && name_end != std::string::npos)
@@ -315,7 +323,7 @@ std::string write_preview(const std::string& title, PageHtml page, const std::ve
                                           [](int line, const PageHtml::Start& s) { return line < s.line; });
             if (after != starts.begin()) {
                 const PageHtml::Start& s = *(after - 1);
-                target = s.id.empty() ? "line-" + std::to_string(s.line) : s.id;
+                target = s.id.empty() ? "_line-" + std::to_string(s.line) : s.id;
                 if (s.id.empty()) ids[s.at] = target;
             }
         }

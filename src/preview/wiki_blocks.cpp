@@ -11,6 +11,8 @@ namespace {
 
 using Owned = std::unique_ptr<Element>;
 
+constexpr int kDeepest = 48;  // blocks inside blocks, at most
+
 Owned make(Kind kind, int line) {
     auto e = std::make_unique<Element>();
     e->kind = kind;
@@ -166,6 +168,13 @@ bool BlockReader::can_contain(const Element& self, const Element& obj) const {
 
 Element* BlockReader::add(Element* to, Owned obj) {
     while (!can_contain(*to, *obj)) to = to->parent;
+    // Quotations and lists may hold each other without end (">" and "-"
+    // lines in turn); past this depth a block starts again on the page, so
+    // that no page makes the preview, or the browser showing it, nest
+    // without bound.
+    int depth = 0;
+    for (const Element* e = to; e->parent; e = e->parent) ++depth;
+    if (depth >= kDeepest) to = body_.get();
     return insert(to, std::move(obj));
 }
 
@@ -255,7 +264,7 @@ Owned BlockReader::heading(const std::string& line_text, int line) {
         h->anchored = true;
         facts_.anchors.insert(anchor);
     } else {
-        h->id = "heading-" + std::to_string(headings_.size());
+        h->id = "_heading-" + std::to_string(headings_.size());
     }
     h->html = in_.convert(text, line);
     headings_.push_back({h->level, h->id, in_.plain_heading(text)});

@@ -70,61 +70,38 @@ bool is_anchor_part(std::string_view a) {
 
 // Replaces every DELIM(?!c)(content without DELIM or a line end)DELIM by
 // open content close, left to right, as one global regular-expression
-// replacement does.
+// replacement does. Each line of `s` on its own, since no pair spans a line
+// end; once a mark has no partner, no later mark of the line has one.
 std::string pair_rule(const std::string& s, const std::string& delim, const char* open, const char* close) {
     const std::size_t len = delim.size();
     const char c = delim[0];
     std::string out;
-    std::size_t done = 0;
-    std::size_t pos = s.find(delim);
-    while (pos != std::string::npos) {
-        if (pos + len < s.size() && s[pos + len] == c) {
-            pos = s.find(delim, pos + 1);
-            continue;
+    out.reserve(s.size());
+    for (std::size_t begin = 0; begin <= s.size();) {
+        std::size_t stop = s.find('\n', begin);
+        if (stop == std::string::npos) stop = s.size();
+        const std::string_view part(s.data() + begin, stop - begin);
+        std::size_t done = 0;
+        for (std::size_t pos = part.find(delim); pos != std::string_view::npos;) {
+            if (pos + len < part.size() && part[pos + len] == c) {
+                pos = part.find(delim, pos + 1);
+                continue;
+            }
+            const std::size_t end = part.find(delim, pos + len);
+            if (end == std::string_view::npos) break;
+            out.append(part, done, pos - done);
+            out += open;
+            out.append(part, pos + len, end - pos - len);
+            out += close;
+            done = end + len;
+            pos = part.find(delim, done);
         }
-        const std::size_t end = s.find(delim, pos + len);
-        const std::size_t line_end = s.find('\n', pos + len);
-        if (end == std::string::npos || (line_end != std::string::npos && line_end < end)) {
-            pos = s.find(delim, pos + 1);
-            continue;
-        }
-        out.append(s, done, pos - done);
-        out += open;
-        out.append(s, pos + len, end - pos - len);
-        out += close;
-        done = end + len;
-        pos = s.find(delim, done);
+        out.append(part, done, std::string_view::npos);
+        if (stop == s.size()) break;
+        out += '\n';
+        begin = stop + 1;
     }
-    out.append(s, done, std::string::npos);
     return out;
-}
-
-std::size_t note_end_memo(std::string_view text, std::size_t at, int depth,
-                          std::unordered_map<std::size_t, std::size_t>& memo) {
-    if (text.substr(at, 2) != "((") return std::string_view::npos;
-    const auto known = memo.find(at);
-    if (known != memo.end()) return known->second;
-    std::size_t result = std::string_view::npos;
-    // Without a "))" after it, no footnote can end.
-    if (text.find("))", at + 2) != std::string_view::npos) {
-        std::size_t p = at + 2;
-        while (p < text.size()) {
-            if (depth < 16 && text.substr(p, 2) == "((") {
-                const std::size_t inner = note_end_memo(text, p, depth + 1, memo);
-                if (inner != std::string_view::npos) {
-                    p = inner;
-                    continue;
-                }
-            }
-            if (text.substr(p, 2) == "))") {
-                result = p + 2;
-                break;
-            }
-            ++p;
-        }
-    }
-    memo[at] = result;
-    return result;
 }
 
 std::string trim(std::string s) {
@@ -137,10 +114,63 @@ std::string trim(std::string s) {
 
 }  // namespace
 
-std::size_t note_end(std::string_view text, std::size_t at) {
-    std::unordered_map<std::size_t, std::size_t> memo;
-    return note_end_memo(text, at, 0, memo);
+std::unordered_map<std::size_t, std::size_t> note_ends(std::string_view text) {
+    std::unordered_map<std::size_t, std::size_t> ends;
+    std::vector<std::size_t> open;
+    for (std::size_t i = 0; i + 1 < text.size();) {
+        if (text[i] == '(' && text[i + 1] == '(' && open.size() < 16) {
+            open.push_back(i);
+            i += 2;
+        } else if (text[i] == ')' && text[i + 1] == ')' && !open.empty()) {
+            ends[open.back()] = i + 2;
+            open.pop_back();
+            i += 2;
+        } else {
+            ++i;
+        }
+    }
+    return ends;
 }
+
+// What the element readers look for on one text, each search remembered, so
+// that a line with many openers and few closers costs one pass and not one
+// pass per opener: the first match at or after a position is also the
+// first at or after any later position up to it.
+struct InlineReader::Scan {
+    struct Next {
+        std::size_t from = std::string_view::npos;  // where the last search started
+        std::size_t found = std::string_view::npos;
+    };
+    explicit Scan(std::string_view t) : text(t) {}
+
+    template <typename Find>
+    std::size_t next(Next& cache, std::size_t from, Find find) {
+        if (cache.from != std::string_view::npos && cache.from <= from && cache.found >= from) return cache.found;
+        cache.from = from;
+        cache.found = find(from);
+        return cache.found;
+    }
+    std::size_t next_of(Next& cache, std::size_t from, std::string_view what) {
+        return next(cache, from, [&](std::size_t f) { return text.find(what, f); });
+    }
+    // The last "]]" that starts at or before `limit`.
+    std::size_t last_close_until(std::size_t limit) {
+        if (!closes_known) {
+            for (std::size_t p = text.find("]]"); p != std::string_view::npos; p = text.find("]]", p + 1))
+                closes.push_back(p);
+            closes_known = true;
+        }
+        const auto after = std::upper_bound(closes.begin(), closes.end(), limit);
+        return after == closes.begin() ? std::string_view::npos : *(after - 1);
+    }
+
+    std::string_view text;
+    Next open_brackets, close_brackets, arrows, plugin_args, plugin_body;
+    std::vector<std::size_t> closes;  // every "]]", once asked for
+    bool closes_known = false;
+    std::unordered_map<std::size_t, std::size_t> notes;
+    bool notes_known = false;
+};
 
 std::string InlineReader::convert(std::string_view text, int line) {
     return trim(convert_in(text, line, Scope::All));
@@ -152,10 +182,11 @@ std::string InlineReader::block_image(std::string_view args, int line) {
 
 std::string InlineReader::plain_heading(std::string_view text) {
     std::string without_notes;
+    const std::unordered_map<std::size_t, std::size_t> ends = note_ends(text);
     for (std::size_t i = 0; i < text.size();) {
-        const std::size_t end = text.substr(i, 2) == "((" ? note_end(text, i) : std::string_view::npos;
-        if (end != std::string_view::npos) {
-            i = end;
+        const auto note = ends.find(i);
+        if (note != ends.end()) {
+            i = note->second;
         } else {
             without_notes += text[i++];
         }
@@ -170,10 +201,11 @@ std::string InlineReader::convert_in(std::string_view text, int line, Scope scop
     std::string rest;
     std::vector<std::string> pieces;
     std::size_t done = 0;
+    Scan scan(text);
     for (std::size_t p = 0; p < text.size();) {
         std::size_t end = 0;
         std::string html;
-        if (element_at(text, p, line, scope, end, html)) {
+        if (element_at(scan, p, line, scope, end, html)) {
             rest.append(text.substr(done, p - done));
             rest += kSlot;
             pieces.push_back(std::move(html));
@@ -232,22 +264,28 @@ std::string InlineReader::line_rules(std::string_view escaped, int line) {
     return s;
 }
 
-bool InlineReader::element_at(std::string_view text, std::size_t at, int line, Scope scope, std::size_t& end,
+bool InlineReader::element_at(Scan& scan, std::size_t at, int line, Scope scope, std::size_t& end,
                               std::string& html) {
+    const std::string_view text = scan.text;
     const char c = text[at];
-    if (c == '&') return plugin_at(text, at, line, end, html);
+    if (c == '&') return plugin_at(scan, at, line, end, html);
     if (scope != Scope::All) return false;
-    if (c == '(') return note_at(text, at, line, end, html);
+    if (c == '(') return note_at(scan, at, line, end, html);
     if (c == '[') {
         if (text.substr(at, 2) != "[[") return false;
-        return url_at(text, at, line, end, html) || other_wiki_at(text, at, line, end, html) ||
-               bracket_at(text, at, line, end, html);
+        // A link runs to the first "]]" after it; a "[[" before that one
+        // opens the link, and this one is text.
+        const std::size_t close = scan.next_of(scan.close_brackets, at + 2, "]]");
+        if (close == std::string_view::npos || scan.next_of(scan.open_brackets, at + 1, "[[") < close) return false;
+        return url_link_at(scan, at, close, line, end, html) || other_wiki_at(scan, at, close, line, end, html) ||
+               bracket_at(scan, at, close, line, end, html);
     }
-    if (c == 'h' || c == 'f' || c == 'n') return url_at(text, at, line, end, html);
+    if (c == 'h' || c == 'f' || c == 'n') return bare_url_at(scan, at, line, end, html);
     return false;
 }
 
-bool InlineReader::plugin_at(std::string_view text, std::size_t at, int line, std::size_t& end, std::string& html) {
+bool InlineReader::plugin_at(Scan& scan, std::size_t at, int line, std::size_t& end, std::string& html) {
+    const std::string_view text = scan.text;
     std::size_t k = at + 1;
     while (k < text.size() && is_word(text[k])) ++k;
     if (k == at + 1) return false;
@@ -256,19 +294,22 @@ bool InlineReader::plugin_at(std::string_view text, std::size_t at, int line, st
     bool with_args = false;
     std::string_view args;
     if (j < text.size() && text[j] == '(') {
-        for (std::size_t q = j + 1; q + 1 < text.size(); ++q) {
-            if (text[q] == ')' && (text[q + 1] == ';' || text[q + 1] == '{')) {
-                args = text.substr(j + 1, q - j - 1);
-                with_args = true;
-                j = q + 1;
-                break;
-            }
+        // The arguments end at the first ")" that a ";" or "{" follows.
+        const std::size_t q = scan.next(scan.plugin_args, j + 1, [&](std::size_t from) {
+            for (std::size_t i = text.find(')', from); i != std::string_view::npos; i = text.find(')', i + 1))
+                if (i + 1 < text.size() && (text[i + 1] == ';' || text[i + 1] == '{')) return i;
+            return std::string_view::npos;
+        });
+        if (q != std::string_view::npos) {
+            args = text.substr(j + 1, q - j - 1);
+            with_args = true;
+            j = q + 1;
         }
     }
     bool with_body = false;
     std::string_view body;
     if (j < text.size() && text[j] == '{') {
-        const std::size_t close = text.find("};", j + 1);
+        const std::size_t close = scan.next_of(scan.plugin_body, j + 1, "};");
         if (close != std::string_view::npos) {
             body = text.substr(j + 1, close - j - 1);
             with_body = true;
@@ -296,9 +337,16 @@ bool InlineReader::plugin_at(std::string_view text, std::size_t at, int line, st
     return true;
 }
 
-bool InlineReader::note_at(std::string_view text, std::size_t at, int line, std::size_t& end, std::string& html) {
-    const std::size_t close = note_end(text, at);
-    if (close == std::string_view::npos) return false;
+bool InlineReader::note_at(Scan& scan, std::size_t at, int line, std::size_t& end, std::string& html) {
+    const std::string_view text = scan.text;
+    if (text.substr(at, 2) != "((") return false;
+    if (!scan.notes_known) {
+        scan.notes = note_ends(text);
+        scan.notes_known = true;
+    }
+    const auto found = scan.notes.find(at);
+    if (found == scan.notes.end()) return false;
+    const std::size_t close = found->second;
     end = close;
     if (quiet_) {
         html.clear();
@@ -308,113 +356,108 @@ bool InlineReader::note_at(std::string_view text, std::size_t at, int line, std:
     notes_.emplace_back();
     const std::string body = convert_in(text.substr(at + 2, close - at - 4), line, Scope::All);
     const std::string n = std::to_string(id);
-    notes_[id - 1] = "<a id=\"note-" + n + "\" href=\"#note-ref-" + n + "\" class=\"note-mark\">*" + n +
+    notes_[id - 1] = "<a id=\"_note-" + n + "\" href=\"#_noteref-" + n + "\" class=\"note-mark\">*" + n +
                      "</a>\n<span class=\"small\">" + body + "</span><br />";
-    html = "<a id=\"note-ref-" + n + "\" href=\"#note-" + n + "\" class=\"note-mark\">*" + n + "</a>";
+    html = "<a id=\"_noteref-" + n + "\" href=\"#_note-" + n + "\" class=\"note-mark\">*" + n + "</a>";
     if (close < text.size() && text[close] == ')') facts_.notes_cut.push_back(line);
     return true;
 }
 
-bool InlineReader::url_at(std::string_view text, std::size_t at, int line, std::size_t& end, std::string& html) {
-    std::string_view alias, url;
-    if (text[at] == '[') {
-        const std::size_t bracket = text.find(']', at + 2);
-        const std::size_t limit = bracket == std::string_view::npos ? text.size() : bracket;
-        bool found = false;
-        for (std::size_t a = limit; a-- > at + 3;) {
-            if (text[a] != '>' && text[a] != ':') continue;
-            const std::size_t scheme = scheme_length(text, a + 1);
-            if (scheme == 0) continue;
-            const std::size_t e = url_end(text, a + 1 + scheme);
-            if (text.substr(e, 2) != "]]") continue;
-            alias = text.substr(at + 2, a - at - 2);
-            url = text.substr(a + 1, e - a - 1);
-            end = e + 2;
-            found = true;
-            break;
-        }
-        if (!found) return false;
-    } else {
-        const std::size_t scheme = scheme_length(text, at);
-        if (scheme == 0) return false;
-        end = url_end(text, at + scheme);
-        url = text.substr(at, end - at);
-    }
-    html = "<a href=\"" + escape_html(url) + "\" rel=\"nofollow\">" +
-           convert_in(alias.empty() ? url : alias, line, Scope::PluginsOnly) + "</a>";
+bool InlineReader::bare_url_at(Scan& scan, std::size_t at, int line, std::size_t& end, std::string& html) {
+    const std::size_t scheme = scheme_length(scan.text, at);
+    if (scheme == 0) return false;
+    end = url_end(scan.text, at + scheme);
+    const std::string_view url = scan.text.substr(at, end - at);
+    html = "<a href=\"" + escape_html(url) + "\" rel=\"nofollow\">" + convert_in(url, line, Scope::PluginsOnly) + "</a>";
     return true;
 }
 
-bool InlineReader::other_wiki_at(std::string_view text, std::size_t at, int line, std::size_t& end,
-                                std::string& html) {
-    const std::size_t first_close = text.find("]]", at + 2);
-    if (first_close == std::string_view::npos) return false;
+bool InlineReader::url_link_at(Scan& scan, std::size_t at, std::size_t close, int line, std::size_t& end,
+                               std::string& html) {
+    // "[[text>http://...]]" or "[[text:http://...]]": the address runs back
+    // from the "]]" over characters of an address to its scheme, after the
+    // last ">" or ":" that one follows.
+    const std::string_view text = scan.text;
+    for (std::size_t a = close; a-- > at + 3;) {
+        if ((text[a] == '>' || text[a] == ':') && scheme_length(text, a + 1) > 0) {
+            const std::string_view alias = text.substr(at + 2, a - at - 2);
+            const std::string_view url = text.substr(a + 1, close - a - 1);
+            end = close + 2;
+            html = "<a href=\"" + escape_html(url) + "\" rel=\"nofollow\">" +
+                   convert_in(alias.empty() ? url : alias, line, Scope::PluginsOnly) + "</a>";
+            return true;
+        }
+        if (!is_url_char(text[a])) return false;
+    }
+    return false;
+}
+
+bool InlineReader::other_wiki_at(Scan& scan, std::size_t at, std::size_t close, int line, std::size_t& end,
+                                 std::string& html) {
+    const std::string_view text = scan.text;
     // Where the other wiki's name may start: after the last ">" of an alias
-    // first, then after earlier ones, then right after "[[".
+    // first, then after earlier ones, then right after "[[". The name is a
+    // word up to a ":" (no blank, no ">").
     std::vector<std::size_t> starts;
-    for (std::size_t a = first_close; a-- > at + 3;)
+    for (std::size_t a = close; a-- > at + 3;)
         if (text[a] == '>') starts.push_back(a + 1);
     starts.push_back(at + 2);
     for (const std::size_t start : starts) {
         std::size_t k = start;
-        while (k < text.size() && !is_space(text[k]) && text[k] != ':' && text.substr(k, 2) != "]]") ++k;
-        if (k == start || k >= text.size() || text[k] != ':' || text[k - 1] == '>') continue;
+        while (k < close && !is_space(text[k]) && text[k] != ':' && text[k] != '>') ++k;
+        if (k == start || k >= close || text[k] != ':') continue;
+        // Its text runs to the last "]]" of the line before any ">>".
         const std::size_t param = k + 1;
-        const std::size_t arrows = text.find(">>", param);
-        const std::size_t limit = std::min(arrows == std::string_view::npos ? text.size() : arrows,
-                                           text.size() >= 2 ? text.size() - 2 : 0);
-        const std::size_t close = text.rfind("]]", limit);
-        if (close == std::string_view::npos || close < param + 1) continue;
+        const std::size_t arrows = scan.next_of(scan.arrows, param, ">>");
+        const std::size_t limit = std::min(arrows, text.size() >= 2 ? text.size() - 2 : 0);
+        const std::size_t last = scan.last_close_until(limit);
+        if (last == std::string_view::npos || last < param + 1) continue;
         const std::string_view name = text.substr(start, k - start);
-        const std::string_view rest = text.substr(param, close - param);
+        const std::string_view rest = text.substr(param, last - param);
         const std::string_view alias = start > at + 2 ? text.substr(at + 2, start - 1 - at - 2) : std::string_view();
-        end = close + 2;
+        end = last + 2;
         const std::string shown = alias.empty() ? std::string(name) + ":" + std::string(rest) : std::string(alias);
-        html = "<a class=\"other-wiki\" href=\"?" + escape_html(path_to_url("[[" + std::string(name) + ":" +
-                                                                           std::string(rest) + "]]")) +
-               "\" title=\"" + escape_html(std::string(name)) + "\">" +
-               convert_in(shown, line, Scope::PluginsOnly) + "</a>";
+        html = "<a class=\"other-wiki\" href=\"?" +
+               escape_html(path_to_url("[[" + std::string(name) + ":" + std::string(rest) + "]]")) + "\" title=\"" +
+               escape_html(std::string(name)) + "\">" + convert_in(shown, line, Scope::PluginsOnly) + "</a>";
         if (!quiet_) facts_.other_wikis.push_back({line, std::string(name), std::string(text.substr(at, end - at))});
         return true;
     }
     return false;
 }
 
-bool InlineReader::bracket_at(std::string_view text, std::size_t at, int line, std::size_t& end,
+bool InlineReader::bracket_at(Scan& scan, std::size_t at, std::size_t close, int line, std::size_t& end,
                               std::string& html) {
-    const std::size_t close = text.find("]]", at + 2);
-    if (close == std::string_view::npos) return false;
+    const std::string_view text = scan.text;
     const std::string_view inner = text.substr(at + 2, close - at - 2);
-    std::vector<std::size_t> splits;  // the ">" after the alias, npos for none
-    for (std::size_t g = inner.size(); g-- > 1;)
-        if (inner[g] == '>') splits.push_back(g);
-    splits.push_back(std::string_view::npos);
-    for (const std::size_t g : splits) {
-        const std::string_view rest = g == std::string_view::npos ? inner : inner.substr(g + 1);
-        const std::size_t hash = rest.find('#');
-        const std::string_view page = rest.substr(0, hash);
-        const std::string_view anchor = hash == std::string_view::npos ? std::string_view() : rest.substr(hash);
-        if ((!page.empty() && !is_bracket_name(page)) || !is_anchor_part(anchor)) continue;
-        const std::string_view alias = g == std::string_view::npos ? std::string_view() : inner.substr(0, g);
-        end = close + 2;
-        if (page.empty() && anchor.empty()) {
-            // Nothing to link to: the wiki shows what was written.
-            const bool was_quiet = quiet_;
-            quiet_ = true;
-            html = line_rules(escape_html(text.substr(at, end - at)), 0);
-            quiet_ = was_quiet;
-            return true;
-        }
-        const std::string shown = alias.empty() ? escape_html(rest) : convert_in(alias, line, Scope::PluginsOnly);
-        if (page.empty()) {
-            html = "<a href=\"" + escape_html(anchor) + "\">" + shown + "</a>";
-            if (!quiet_ && anchor.size() > 1) facts_.links.push_back({line, std::string(anchor.substr(1))});
-        } else {
-            html = "<a class=\"page-link\" title=\"the wiki page " + escape_html(page) + "\">" + shown + "</a>";
-        }
+    // "[[page]]", "[[page#anchor]]", "[[#anchor]]", each with "text>" before
+    // it or not. Neither a page name nor an anchor holds a ">", so only the
+    // last ">" can end the text.
+    const std::size_t g = inner.rfind('>');
+    if (g == 0) return false;
+    const std::string_view rest = g == std::string_view::npos ? inner : inner.substr(g + 1);
+    const std::size_t hash = rest.find('#');
+    const std::string_view page = rest.substr(0, hash);
+    const std::string_view anchor = hash == std::string_view::npos ? std::string_view() : rest.substr(hash);
+    if ((!page.empty() && !is_bracket_name(page)) || !is_anchor_part(anchor)) return false;
+    const std::string_view alias = g == std::string_view::npos ? std::string_view() : inner.substr(0, g);
+    end = close + 2;
+    if (page.empty() && anchor.empty()) {
+        // Nothing to link to: the wiki shows what was written.
+        const bool was_quiet = quiet_;
+        quiet_ = true;
+        html = line_rules(escape_html(text.substr(at, end - at)), 0);
+        quiet_ = was_quiet;
         return true;
     }
-    return false;
+    const std::string shown = alias.empty() ? escape_html(rest) : convert_in(alias, line, Scope::PluginsOnly);
+    if (page.empty()) {
+        html = "<a href=\"" + escape_html(anchor) + "\">" + shown + "</a>";
+        if (!quiet_ && anchor.size() > 1) facts_.links.push_back({line, std::string(anchor.substr(1))});
+    } else {
+        html = "<a class=\"page-link\" title=\"the wiki page " + escape_html(page) + "\">" + shown + "</a>";
+    }
+    return true;
 }
 
 }  // namespace kelvarin::preview

@@ -10,6 +10,7 @@
 
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "preview/images.h"
@@ -36,16 +37,18 @@ public:
     const std::vector<std::string>& notes() const { return notes_; }
 
 private:
+    struct Scan;
     enum class Scope { All, PluginsOnly };
     std::string convert_in(std::string_view text, int line, Scope scope);
     std::string line_rules(std::string_view escaped, int line);
-    bool element_at(std::string_view text, std::size_t at, int line, Scope scope, std::size_t& end,
-                    std::string& html);
-    bool plugin_at(std::string_view text, std::size_t at, int line, std::size_t& end, std::string& html);
-    bool note_at(std::string_view text, std::size_t at, int line, std::size_t& end, std::string& html);
-    bool url_at(std::string_view text, std::size_t at, int line, std::size_t& end, std::string& html);
-    bool other_wiki_at(std::string_view text, std::size_t at, int line, std::size_t& end, std::string& html);
-    bool bracket_at(std::string_view text, std::size_t at, int line, std::size_t& end, std::string& html);
+    bool element_at(Scan& scan, std::size_t at, int line, Scope scope, std::size_t& end, std::string& html);
+    bool plugin_at(Scan& scan, std::size_t at, int line, std::size_t& end, std::string& html);
+    bool note_at(Scan& scan, std::size_t at, int line, std::size_t& end, std::string& html);
+    bool bare_url_at(Scan& scan, std::size_t at, int line, std::size_t& end, std::string& html);
+    bool url_link_at(Scan& scan, std::size_t at, std::size_t close, int line, std::size_t& end, std::string& html);
+    bool other_wiki_at(Scan& scan, std::size_t at, std::size_t close, int line, std::size_t& end,
+                       std::string& html);
+    bool bracket_at(Scan& scan, std::size_t at, std::size_t close, int line, std::size_t& end, std::string& html);
 
     ImageShelf& images_;
     PageFacts& facts_;
@@ -53,9 +56,11 @@ private:
     bool quiet_ = false;  // converting a heading for the contents: record nothing
 };
 
-// Where the footnote "((" at text[at] ends (just after its "))"), nested
-// footnotes skipped, or npos when it does not end on the line.
-std::size_t note_end(std::string_view text, std::size_t at);
+// Where each footnote "((" of the text ends (just after its "))"), by the
+// position of its "((": the first "))" closes the innermost open footnote,
+// footnotes nest up to 16 deep (a deeper "((" is text), and a "((" that no
+// "))" closes is no footnote.
+std::unordered_map<std::size_t, std::size_t> note_ends(std::string_view text);
 
 }  // namespace kelvarin::preview
 
