@@ -227,7 +227,7 @@ TEST(PreviewInBrowser, ThePageWithOneOfEachFaultListsEachAtTheTop) {
     const RunResult r = run_program(KELVARIN_PREVIEW_BIN, box.dir, {"paper.wiki.txt"});
     EXPECT_EQ(r.exit_status, 1);
     EXPECT_EQ(r.err,
-              "paper.wiki.txt:2: missing image: missing.png is named here but is not on disk\n"
+              "paper.wiki.txt:2: missing image: missing.png is named here but is not in the page's folder: put it there, to upload it with the page\n"
               "paper.wiki.txt:3: not a web image: figure.pdf: the wiki shows a link to this file, not a picture; "
               "make it a gif, png, jpeg or svg\n"
               "paper.wiki.txt:4: ?? reference: \"??\" stands where LaTeX found no label for a reference\n"

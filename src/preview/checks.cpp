@@ -69,6 +69,14 @@ std::string listing(std::vector<std::pair<long, std::string>>& names) {
     return names.front().second + " to " + names.back().second;
 }
 
+// "figs/plot": LaTeX finds figs/plot.pdf or figs/plot.png by itself, the
+// wiki needs the file's whole name.
+bool names_no_type(const std::string& name) {
+    const std::size_t slash = name.rfind('/');
+    const std::size_t dot = name.rfind('.');
+    return dot == std::string::npos || (slash != std::string::npos && dot < slash);
+}
+
 class Checker {
 public:
     Checker(const std::vector<std::string>& lines, const PageFacts& facts, ImageShelf& images, const std::string& stem)
@@ -88,6 +96,8 @@ public:
 private:
     void add(int line, const std::string& kind, const std::string& message) { found_.push_back({line, kind, message}); }
     void images();
+    std::string typed_file(const std::string& name);
+    std::string not_web_image(const std::string& name);
     void texts();
     void links();
     void line_readings();
@@ -123,12 +133,12 @@ void Checker::images() {
         if (!file.found && formula_image(name, formula_stem, number)) {
             missing_formulas[formula_stem].emplace_back(number, name);
             missing_formulas_line.try_emplace(formula_stem, line);
-        } else if (!file.found) {
-            add(line, "missing image", name + " is named here" + also + " but is not on disk");
+        } else if (!file.found && !names_no_type(name)) {
+            add(line, "missing image", name + " is named here" + also +
+                                           " but is not in the page's folder: put it there, to upload it with the page");
         }
-        if (!file.web_image)
-            add(line, "not a web image",
-                name + ": the wiki shows a link to this file, not a picture; make it a gif, png, jpeg or svg");
+        if (!file.web_image) add(line, "not a web image", not_web_image(name));
+        if (names_no_type(name) && !typed_file(name).empty()) uses.try_emplace(typed_file(name), line, std::set<int>{});
         const std::size_t slash = name.rfind('/');
         if (slash != std::string::npos && name[0] != '/')
             add(line, "image in a folder",
@@ -162,6 +172,22 @@ void Checker::images() {
     else if (!unused_formulas.empty())
         add(0, "unused image", plural(unused_formulas.size(), "formula image", "formula images") + " (" +
                                    listing(unused_formulas) + ") are on disk but the page does not name them");
+}
+
+// The web image on disk that a name without a file type means, or "".
+std::string Checker::typed_file(const std::string& name) {
+    for (const char* type : {"png", "svg", "jpg", "jpeg", "gif"})
+        if (images_.file(name + "." + type).found) return name + "." + type;
+    return "";
+}
+
+// What to do about a figure the wiki cannot show as a picture.
+std::string Checker::not_web_image(const std::string& name) {
+    if (!names_no_type(name))
+        return name + ": the wiki shows a link to this file, not a picture; make it a gif, png, jpeg or svg";
+    const std::string typed = typed_file(name);
+    return name + " names no file type, as LaTeX allows: the wiki needs the whole name" +
+           (typed.empty() ? std::string(" of a gif, png, jpeg or svg file") : ", " + typed);
 }
 
 void Checker::texts() {
