@@ -74,6 +74,8 @@ private:
         if (!out().empty() && out().back() != '\n') out() += '\n';
     }
     void children(const Element& e);
+    void list(const Element& e);
+    void plugin(const Element& e);
     void table(const Element& e);
     void contents();
 
@@ -128,22 +130,9 @@ void Renderer::element(const Element& e) {
             open("hr", e.line, " class=\"rule\" /");
             out() += "\n";
             return;
-        case Kind::List: {
-            int step = e.level;
-            if (e.parent && e.parent->kind == Kind::Item && e.parent->parent && e.parent->parent->kind == Kind::List)
-                step -= e.parent->parent->level;
-            std::string attributes = " class=\"list" + std::to_string(e.level) + "\"";
-            if (step != 1) {
-                const std::string margin = std::to_string(16 * std::max(step, 0));
-                attributes += " style=\"padding-left:" + margin + "px;margin-left:" + margin + "px\"";
-            }
-            open(e.tag, 0, attributes);
-            out() += "\n";
-            children(e);
-            newline();
-            out() += "</" + e.tag + ">\n";
+        case Kind::List:
+            list(e);
             return;
-        }
         case Kind::Item:
             open(e.tag, e.line);
             children(e);
@@ -166,30 +155,54 @@ void Renderer::element(const Element& e) {
             table(e);
             return;
         case Kind::Plugin:
-            if (e.tag == "code") {
-                open("pre", e.line, " class=\"code\"");
-                for (std::size_t i = 0; i < e.lines.size(); ++i)
-                    out() += (i ? "\n" : "") + escape_html(e.lines[i].second);
-                out() += "</pre>\n";
-            } else if (e.tag == "contents" && contents_shown_) {
-                // The same table again would only repeat it, and a page of
-                // many headings and many "#contents" would grow as their
-                // product: a link to the first instead.
-                open("div", e.line, " class=\"contents\"");
-                out() += "<a href=\"#_contents\">the table of contents, as above</a></div>\n";
-            } else if (e.tag == "contents") {
-                open("div", e.line, " id=\"_contents\" class=\"contents\"", "_contents");
-                out() += "\n";
-                contents();
-                out() += "</div>\n";
-                contents_shown_ = true;
-            } else {
-                const std::size_t name_end = e.html.find_first_of(" >");
-                if (e.html.size() > 1 && e.html[0] == '<' && name_end != std::string::npos)
-                    page.starts.push_back({e.line, out().size() + name_end, ""});
-                out() += e.html + "\n";
-            }
+            plugin(e);
             return;
+    }
+}
+
+// A list, indented by how many levels deeper it is than the list its
+// item stands in, so that "---" under "-" stands two steps in.
+void Renderer::list(const Element& e) {
+    int step = e.level;
+    if (e.parent && e.parent->kind == Kind::Item && e.parent->parent && e.parent->parent->kind == Kind::List)
+        step -= e.parent->parent->level;
+    std::string attributes = " class=\"list" + std::to_string(e.level) + "\"";
+    if (step != 1) {
+        const std::string margin = std::to_string(16 * std::max(step, 0));
+        attributes += " style=\"padding-left:" + margin + "px;margin-left:" + margin + "px\"";
+    }
+    open(e.tag, 0, attributes);
+    out() += "\n";
+    children(e);
+    newline();
+    out() += "</" + e.tag + ">\n";
+}
+
+// A block plug-in: a code block, the table of contents, an image or the
+// box that stands for a plug-in the preview does not run.
+void Renderer::plugin(const Element& e) {
+    if (e.tag == "code") {
+        open("pre", e.line, " class=\"code\"");
+        for (std::size_t i = 0; i < e.lines.size(); ++i)
+            out() += (i ? "\n" : "") + escape_html(e.lines[i].second);
+        out() += "</pre>\n";
+    } else if (e.tag == "contents" && contents_shown_) {
+        // The same table again would only repeat it, and a page of
+        // many headings and many "#contents" would grow as their
+        // product: a link to the first instead.
+        open("div", e.line, " class=\"contents\"");
+        out() += "<a href=\"#_contents\">the table of contents, as above</a></div>\n";
+    } else if (e.tag == "contents") {
+        open("div", e.line, " id=\"_contents\" class=\"contents\"", "_contents");
+        out() += "\n";
+        contents();
+        out() += "</div>\n";
+        contents_shown_ = true;
+    } else {
+        const std::size_t name_end = e.html.find_first_of(" >");
+        if (e.html.size() > 1 && e.html[0] == '<' && name_end != std::string::npos)
+            page.starts.push_back({e.line, out().size() + name_end, ""});
+        out() += e.html + "\n";
     }
 }
 

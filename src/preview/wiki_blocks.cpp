@@ -120,6 +120,9 @@ public:
     ReadPage read(const std::vector<std::string>& lines);
 
 private:
+    void cut_alignment(std::string& line, int number);
+    void gather_block(const std::vector<std::string>& lines, std::size_t& index, std::string& line, int number);
+    void read_line(std::string line, int number, std::size_t index);
     Element* add(Element* to, Owned obj);
     Element* insert(Element* into, Owned obj);
     bool can_contain(const Element& self, const Element& obj) const;
@@ -469,6 +472,127 @@ Owned BlockReader::division(const std::string& text, int line, bool in_cell) {
     return paragraph(text, line);
 }
 
+// "LEFT:", "CENTER:", "RIGHT:" first on a line: an aligned block opens and
+// the rest of the line goes into it.
+void BlockReader::cut_alignment(std::string& line, int number) {
+    for (const char* align : {"LEFT:", "CENTER:", "RIGHT:"}) {
+        const std::string a(align);
+        if (line.compare(0, a.size(), a) != 0) continue;
+        Owned box = make(Kind::Align, number);
+        box->tag = a.substr(0, a.size() - 1);
+        for (char& c : box->tag) c = static_cast<char>(c - 'A' + 'a');
+        last_ = add(last_, std::move(box));
+        line = line.substr(a.size());
+        fact(number).reading = Reading::Text;
+        break;
+    }
+}
+
+// A block plug-in with "{{" at the end takes the lines up to the first one
+// with as many "}" in a row, wherever they stand in it: they join `line`,
+// each after a "\r", and `index` moves to the last of them.
+void BlockReader::gather_block(const std::vector<std::string>& lines, std::size_t& index, std::string& line,
+                               int number) {
+    if (line[0] == '#') {
+        std::size_t b = line.size();
+        while (b > 0 && (line[b - 1] == ' ' || line[b - 1] == '\t')) --b;
+        std::size_t braces = 0;
+        while (b > braces && line[b - 1 - braces] == '{') ++braces;
+        const std::size_t head_end = b - braces;
+        if (braces >= 2 && head_end > 1 && line.find('{') == head_end) {
+            const std::string close(braces, '}');
+            fact(number).reading = Reading::CodeLine;
+            std::size_t k = index + 1;
+            bool closed = false;
+            for (; k < lines.size(); ++k) {
+                fact(static_cast<int>(k) + 1).reading = Reading::CodeLine;
+                line += "\r" + lines[k];
+                if (lines[k].find(close) != std::string::npos) {
+                    closed = true;
+                    break;
+                }
+            }
+            if (!closed) fact(number).code_open = true;
+            else if (lines[k] != close) fact(number).code_cut = static_cast<int>(k) + 1;
+            index = std::min(k, lines.size() - 1);
+        }
+    }
+}
+
+// One line that is none of the lines read before it: what it starts with
+// makes its block.
+void BlockReader::read_line(std::string line, int number, std::size_t index) {
+    const char head = line[0];
+    if (head == '*') {
+        last_ = insert(body_.get(), heading(line, number));
+        return;
+    }
+    if (head == ' ' || head == '\t') {
+        Owned pre = make(Kind::Pre, number);
+        pre->lines.emplace_back(number, head == ' ' ? line.substr(1) : line);
+        fact(number).reading = Reading::Preformatted;
+        last_ = add(last_, std::move(pre));
+        return;
+    }
+    if (line.back() == '~') line.back() = '\r';
+    merged_ = false;
+    if (fact(number).reading == Reading::Empty) fact(number).reading = Reading::Text;
+    switch (head) {
+        case '-':
+        case '+': {
+            Owned l = list(head, line, number);
+            Element* const l_ptr = l.get();
+            last_ = add(last_, std::move(l));
+            fact(number).new_block = !merged_;
+            fact(number).nested = !merged_ && l_ptr->parent && l_ptr->parent->kind == Kind::Item;
+            return;
+        }
+        case '>':
+            last_ = add(last_, quote(line, number));
+            return;
+        case '<': {
+            // Ends the innermost open quotation of that level.
+            const int level = static_cast<int>(std::min<std::size_t>(3, count_leading(line, '<')));
+            const std::string rest = ltrim(line.substr(static_cast<std::size_t>(level)));
+            fact(number).reading = Reading::QuoteEnd;
+            Element* open = last_;
+            while (open && !(open->kind == Kind::Quote && open->level == level)) open = open->parent;
+            if (open) {
+                last_ = open->parent;
+                if (!rest.empty()) last_ = insert(last_, inline_text(rest, number));
+            } else {
+                Owned q = make(Kind::Quote, number);
+                if (!rest.empty()) insert(q.get(), inline_text(rest, number));
+                last_ = add(last_, std::move(q));
+            }
+            return;
+        }
+        case ':':
+            last_ = add(last_, definition(line, number));
+            return;
+        case '|': {
+            Owned t = table(line, number);
+            last_ = add(last_, std::move(t));
+            if (fact(number).reading == Reading::TableRow) fact(number).new_block = !merged_;
+            return;
+        }
+        case ',':
+            last_ = add(last_, csv_table(line, number));
+            return;
+        case '#': {
+            const bool gathered = fact(number).reading == Reading::CodeLine;
+            Owned d = division(line, number, false);
+            if (gathered && d->kind != Kind::Plugin)
+                for (int k = number; k <= static_cast<int>(index) + 1; ++k) fact(k).reading = Reading::CodeText;
+            last_ = add(last_, std::move(d));
+            return;
+        }
+        default:
+            if (head == '~') fact(number).reading = Reading::TildeText;
+            last_ = add(last_, inline_text(line, number));
+    }
+}
+
 ReadPage BlockReader::read(const std::vector<std::string>& lines) {
     body_ = make(Kind::Body, 1);
     last_ = body_.get();
@@ -480,17 +604,7 @@ ReadPage BlockReader::read(const std::vector<std::string>& lines) {
             fact(number).reading = Reading::Comment;
             continue;
         }
-        for (const char* align : {"LEFT:", "CENTER:", "RIGHT:"}) {
-            const std::string a(align);
-            if (line.compare(0, a.size(), a) != 0) continue;
-            Owned box = make(Kind::Align, number);
-            box->tag = a.substr(0, a.size() - 1);
-            for (char& c : box->tag) c = static_cast<char>(c - 'A' + 'a');
-            last_ = add(last_, std::move(box));
-            line = line.substr(a.size());
-            fact(number).reading = Reading::Text;
-            break;
-        }
+        cut_alignment(line, number);
         if (line.empty()) {
             if (fact(number).reading == Reading::Empty) last_ = body_.get();
             continue;
@@ -500,101 +614,8 @@ ReadPage BlockReader::read(const std::vector<std::string>& lines) {
             last_ = insert(body_.get(), make(Kind::Rule, number));
             continue;
         }
-        // A block plug-in with "{{" at the end takes the lines up to the first
-        // one with as many "}" in a row, wherever they stand in it.
-        if (line[0] == '#') {
-            std::size_t b = line.size();
-            while (b > 0 && (line[b - 1] == ' ' || line[b - 1] == '\t')) --b;
-            std::size_t braces = 0;
-            while (b > braces && line[b - 1 - braces] == '{') ++braces;
-            const std::size_t head_end = b - braces;
-            if (braces >= 2 && head_end > 1 && line.find('{') == head_end) {
-                const std::string close(braces, '}');
-                fact(number).reading = Reading::CodeLine;
-                std::size_t k = index + 1;
-                bool closed = false;
-                for (; k < lines.size(); ++k) {
-                    fact(static_cast<int>(k) + 1).reading = Reading::CodeLine;
-                    line += "\r" + lines[k];
-                    if (lines[k].find(close) != std::string::npos) {
-                        closed = true;
-                        break;
-                    }
-                }
-                if (!closed) fact(number).code_open = true;
-                else if (lines[k] != close) fact(number).code_cut = static_cast<int>(k) + 1;
-                index = std::min(k, lines.size() - 1);
-            }
-        }
-        const char head = line[0];
-        if (head == '*') {
-            last_ = insert(body_.get(), heading(line, number));
-            continue;
-        }
-        if (head == ' ' || head == '\t') {
-            Owned pre = make(Kind::Pre, number);
-            pre->lines.emplace_back(number, head == ' ' ? line.substr(1) : line);
-            fact(number).reading = Reading::Preformatted;
-            last_ = add(last_, std::move(pre));
-            continue;
-        }
-        if (line.back() == '~') line.back() = '\r';
-        merged_ = false;
-        if (fact(number).reading == Reading::Empty) fact(number).reading = Reading::Text;
-        switch (head) {
-            case '-':
-            case '+': {
-                Owned l = list(head, line, number);
-                Element* const l_ptr = l.get();
-                last_ = add(last_, std::move(l));
-                fact(number).new_block = !merged_;
-                fact(number).nested = !merged_ && l_ptr->parent && l_ptr->parent->kind == Kind::Item;
-                continue;
-            }
-            case '>':
-                last_ = add(last_, quote(line, number));
-                continue;
-            case '<': {
-                // Ends the innermost open quotation of that level.
-                const int level = static_cast<int>(std::min<std::size_t>(3, count_leading(line, '<')));
-                const std::string rest = ltrim(line.substr(static_cast<std::size_t>(level)));
-                fact(number).reading = Reading::QuoteEnd;
-                Element* open = last_;
-                while (open && !(open->kind == Kind::Quote && open->level == level)) open = open->parent;
-                if (open) {
-                    last_ = open->parent;
-                    if (!rest.empty()) last_ = insert(last_, inline_text(rest, number));
-                } else {
-                    Owned q = make(Kind::Quote, number);
-                    if (!rest.empty()) insert(q.get(), inline_text(rest, number));
-                    last_ = add(last_, std::move(q));
-                }
-                continue;
-            }
-            case ':':
-                last_ = add(last_, definition(line, number));
-                continue;
-            case '|': {
-                Owned t = table(line, number);
-                last_ = add(last_, std::move(t));
-                if (fact(number).reading == Reading::TableRow) fact(number).new_block = !merged_;
-                continue;
-            }
-            case ',':
-                last_ = add(last_, csv_table(line, number));
-                continue;
-            case '#': {
-                const bool gathered = fact(number).reading == Reading::CodeLine;
-                Owned d = division(line, number, false);
-                if (gathered && d->kind != Kind::Plugin)
-                    for (int k = number; k <= static_cast<int>(index) + 1; ++k) fact(k).reading = Reading::CodeText;
-                last_ = add(last_, std::move(d));
-                continue;
-            }
-            default:
-                if (head == '~') fact(number).reading = Reading::TildeText;
-                last_ = add(last_, inline_text(line, number));
-        }
+        gather_block(lines, index, line, number);
+        read_line(line, number, index);
     }
     ReadPage page;
     page.body = std::move(body_);
