@@ -61,6 +61,22 @@ TEST(PreviewFiles, UsageErrorsSayWhatToDo) {
     EXPECT_EQ(unknown.err, "kelvarin-preview: unknown option --rich\nusage: kelvarin-preview paper.wiki.txt\n");
 }
 
+TEST(PreviewFiles, TheSourceOrAStemGivenForThePageNamesThePage) {
+    Sandbox box;
+    write_file(box.path("paper.tex"), "\\begin{document}\n\\end{document}\n");
+    write_file(box.path("paper.wiki.txt"), "Text.\r\n");
+    for (const std::string given : {"paper.tex", "paper.eq.tex"}) {
+        const RunResult r = preview(box.dir, {given});
+        EXPECT_EQ(r.exit_status, 2);
+        EXPECT_EQ(r.err, "kelvarin-preview: " + given +
+                             " is a LaTeX file; give the page kelvarin wrote from it: kelvarin-preview paper.wiki.txt\n");
+    }
+    const RunResult stem = preview(box.dir, {"paper"});
+    EXPECT_EQ(stem.exit_status, 2);
+    EXPECT_EQ(stem.err, "kelvarin-preview: cannot read paper: No such file or directory (the page is paper.wiki.txt)\n");
+    EXPECT_FALSE(file_exists(box.path("paper.preview.html")));
+}
+
 // Run as the user nobody, who may not write the page's folder, from a copy
 // of kelvarin-preview in the sandbox (the build folder may be private).
 TEST(PreviewFiles, AFolderThatTakesNoFileKeepsTheOldPreviewAndLeavesNothingBehind) {

@@ -10,7 +10,10 @@
 // Exit status: 0 when the check found nothing, 1 when it found something, 2
 // when no preview could be made (bad arguments, a page that cannot be read,
 // a preview that cannot be written).
+#include <sys/stat.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <string>
 #include <vector>
@@ -70,12 +73,26 @@ int main(int argc, char** argv) {
     if (pages.size() > 1) usage("one page at a time, not " + std::to_string(pages.size()));
     const std::string& page = pages[0];
     if (page.empty()) usage("the page's name is empty");
+    // The LaTeX source, or the equation document, given for the page by
+    // mistake would make a preview full of LaTeX: say which file to give.
+    const std::string tex = ".tex";
+    if (page.size() > tex.size() && page.compare(page.size() - tex.size(), tex.size(), tex) == 0) {
+        std::string stem = page.substr(0, page.size() - tex.size());
+        const std::string eq = ".eq";
+        if (stem.size() > eq.size() && stem.compare(stem.size() - eq.size(), eq.size(), eq) == 0)
+            stem.resize(stem.size() - eq.size());
+        say(page + " is a LaTeX file; give the page kelvarin wrote from it: kelvarin-preview " + stem + ".wiki.txt");
+        return 2;
+    }
 
     std::vector<kelvarin::preview::Finding> findings;
     try {
         findings = kelvarin::preview::preview_file(page);
     } catch (const std::exception& e) {
-        say(e.what());
+        struct stat st;
+        const std::string page_file = page + ".wiki.txt";
+        const bool meant = stat(page.c_str(), &st) != 0 && stat(page_file.c_str(), &st) == 0;
+        say(std::string(e.what()) + (meant ? " (the page is " + page_file + ")" : ""));
         return 2;
     }
     std::string report;
