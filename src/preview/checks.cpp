@@ -83,6 +83,10 @@ public:
         : lines_(lines), facts_(facts), images_(images), stem_(stem) {}
 
     std::vector<Finding> run() {
+        if (std::all_of(lines_.begin(), lines_.end(), [](const std::string& line) { return line.empty(); }))
+            add(0, "empty page",
+                "the page shows nothing; kelvarin writes an empty page for a source without \\begin{document}, "
+                "such as a chapter on its own (see \"Books and multi-file papers\" in kelvarin's README)");
         images();
         texts();
         links();

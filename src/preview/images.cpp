@@ -184,7 +184,11 @@ std::vector<std::string> ImageShelf::web_images_on_disk(const std::vector<std::s
     std::set<std::string> prefixes{""};
     for (const std::string& name : names) {
         const std::size_t slash = name.rfind('/');
-        if (slash != std::string::npos && name[0] != '/') prefixes.insert(name.substr(0, slash + 1));
+        // Folders the page names below its own; one above it ("../") holds
+        // other things than this page's images.
+        const std::string prefix = slash == std::string::npos ? "" : name.substr(0, slash + 1);
+        if (!prefix.empty() && prefix[0] != '/' && prefix.find("../") == std::string::npos && prefix != "..")
+            prefixes.insert(prefix);
     }
     std::vector<std::string> found;
     for (const std::string& prefix : prefixes) {
