@@ -58,6 +58,7 @@ div.contents { border: 1px solid #ccd; background: #f8f8ff; padding: .3em .8em; 
 #note { margin-top: 2em; font-size: .9em; }
 #note span.small { font-size: .95em; }
 ins { text-decoration: underline; }
+:target { outline: 2px solid #e0b000; outline-offset: 2px; }
 )css";
 
 class Renderer {
