@@ -98,7 +98,13 @@ public:
     }
 
 private:
-    void add(int line, const std::string& kind, const std::string& message) { found_.push_back({line, kind, message}); }
+    // A message quotes the page, and a quote may cross the lines of a block
+    // joined for reading: each finding stays on one line.
+    void add(int line, const std::string& kind, std::string message) {
+        for (char& c : message)
+            if (c == '\r') c = ' ';
+        found_.push_back({line, kind, std::move(message)});
+    }
     void images();
     std::string typed_file(const std::string& name);
     std::string not_web_image(const std::string& name);

@@ -142,7 +142,10 @@ std::string visible_text(std::string_view html) {
                                                                       : 0x110000;
                 cp = std::min<unsigned long>(cp * (hex ? 16 : 10) + v, 0x110000);
             }
-            out += utf8_of(cp);
+            // A reference to a control character shows as a replacement,
+            // as in the browser; the text a reader sees holds none.
+            const bool control = (cp < 0x20 && cp != '\t' && cp != '\n') || (cp >= 0x7F && cp <= 0x9F);
+            out += utf8_of(control ? 0xFFFD : cp);
         } else {
             out += ' ';
         }

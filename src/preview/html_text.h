@@ -27,7 +27,7 @@ std::size_t reference_length(std::string_view text, std::size_t at);
 
 // The text a reader sees in an HTML fragment: tags dropped, references
 // decoded (a named one other than amp, lt, gt and quot becomes a blank),
-// a reference to no character becomes U+FFFD.
+// a reference to no character or to a control character becomes U+FFFD.
 std::string visible_text(std::string_view html);
 
 // The UTF-8 bytes of a code point; U+FFFD for surrogates, 0 and values

@@ -93,7 +93,13 @@ std::vector<std::string> split_plugin_arguments(std::string_view args) {
 }
 
 std::string ref_html(std::string_view args, bool block, int line, ImageShelf& images, PageFacts* facts) {
-    std::vector<std::string> fields = split_plugin_arguments(args);
+    // A reference whose arguments run over the lines of a block joined for
+    // reading (a "#code{{" the wiki could not take) has a line end in them:
+    // a blank, in a name or title.
+    std::string one_line(args);
+    for (char& c : one_line)
+        if (c == '\r') c = ' ';
+    std::vector<std::string> fields = split_plugin_arguments(one_line);
     const std::string name = fields.empty() ? "" : fields[0];
     if (name.empty()) return error(block, "Usage: (attached-file-name[,parameters])");
 
