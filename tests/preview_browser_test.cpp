@@ -240,7 +240,8 @@ TEST(PreviewInBrowser, ThePageWithOneOfEachFaultListsEachAtTheTop) {
               "paper.wiki.txt:11: table: has 1 cell and the row above 2: the wiki starts a new table here\n"
               "paper.wiki.txt:13: line start: starts with a blank or a tab: the wiki shows it as preformatted text\n"
               "paper.wiki.txt: unused image: unused.png is on disk but the page does not name it\n"
-              "kelvarin-preview: 10 findings; preview written to paper.preview.html\n");
+              "kelvarin-preview: 10 findings (1 missing image, 1 not a web image, 1 ?? reference, 1 broken link, 1 LaTeX left, 1 "
+              "unbalanced emphasis, 1 list, 1 table, 1 line start, 1 unused image); preview written to paper.preview.html\n");
 
     const std::string report = probe(box, "paper.preview.html");
     EXPECT_EQ(count(report, "check-items"), 10) << report;

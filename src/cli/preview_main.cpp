@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "preview/html_writer.h"
 #include "preview/preview.h"
 
 namespace {
@@ -100,7 +101,10 @@ int main(int argc, char** argv) {
         report += page + (f.line > 0 ? ":" + std::to_string(f.line) : "") + ": " + f.kind + ": " + f.message + "\n";
     const std::string out = kelvarin::preview::preview_path_for(page);
     const std::size_t n = findings.size();
-    report += "kelvarin-preview: " + (n == 0 ? std::string("nothing found") : std::to_string(n) + (n == 1 ? " finding" : " findings")) +
+    report += "kelvarin-preview: " +
+              (n == 0 ? std::string("nothing found")
+                      : std::to_string(n) + (n == 1 ? " finding (" : " findings (") +
+                            kelvarin::preview::kinds_counted(findings) + ")") +
               "; preview written to " + out + "\n";
     std::fputs(report.c_str(), stderr);
     return n == 0 ? 0 : 1;

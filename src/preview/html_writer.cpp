@@ -318,8 +318,16 @@ PageHtml render_page(const ReadPage& page, const std::vector<std::string>& notes
     return std::move(renderer.page);
 }
 
-std::string finding_text(const Finding& f) {
-    return (f.line > 0 ? "line " + std::to_string(f.line) + ": " : "") + f.kind + ": " + f.message;
+std::string kinds_counted(const std::vector<Finding>& findings) {
+    std::vector<std::pair<std::string, std::size_t>> kinds;  // in the order first met
+    for (const Finding& f : findings) {
+        auto known = std::find_if(kinds.begin(), kinds.end(), [&](const auto& k) { return k.first == f.kind; });
+        if (known == kinds.end()) kinds.emplace_back(f.kind, 1);
+        else ++known->second;
+    }
+    std::string out;
+    for (const auto& [kind, n] : kinds) out += (out.empty() ? "" : ", ") + std::to_string(n) + " " + kind;
+    return out;
 }
 
 std::string write_preview(const std::string& title, PageHtml page, const std::vector<Finding>& findings) {
@@ -365,7 +373,8 @@ std::string write_preview(const std::string& title, PageHtml page, const std::ve
     const std::size_t n = findings.size();
     html += std::string("<details id=\"check\" class=\"check") + (n ? "" : " clean") + "\">\n<summary>";
     html += n == 0 ? std::string("The check found nothing to fix")
-                   : "The check found " + std::to_string(n) + (n == 1 ? " thing" : " things") + " to fix";
+                   : "The check found " + std::to_string(n) + (n == 1 ? " thing" : " things") + " to fix (" +
+                         escape_html(kinds_counted(findings)) + ")";
     html += "</summary>\n";
     if (n) {
         html += "<ol>\n";

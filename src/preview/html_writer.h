@@ -34,8 +34,9 @@ PageHtml render_page(const ReadPage& page, const std::vector<std::string>& notes
 // the block that line belongs to.
 std::string write_preview(const std::string& title, PageHtml page, const std::vector<Finding>& findings);
 
-// One finding as a line of text: "line 12: missing image: ...".
-std::string finding_text(const Finding& finding);
+// How many findings of each kind, in the order the kinds are first met:
+// "2 missing image, 1 LaTeX left".
+std::string kinds_counted(const std::vector<Finding>& findings);
 
 }  // namespace kelvarin::preview
 
