@@ -25,9 +25,8 @@ details.check .kind { font-weight: bold; }
 #page { max-width: 56em; margin: 0 auto; padding: .5em 1.5em 2em; }
 h2, h3, h4 { font-family: inherit; color: inherit; margin: .8em 0 .4em; }
 h2 { font-size: 1.45em; background: #dde8f6; border: 1px solid #dde8f6; padding: .25em .4em; }
-h3 { font-size: 1.25em; border-bottom: 3px solid #dde8f6; border-top: 1px solid #dde8f6;
-     border-left: 10px solid #dde8f6; border-right: 5px solid #dde8f6; padding: .2em .4em; }
-h4 { font-size: 1.1em; border-left: 18px solid #dde8f6; padding: .15em .4em; }
+h3 { font-size: 1.25em; border-left: 10px solid #dde8f6; border-bottom: 3px solid #dde8f6; padding: .15em .4em; }
+h4 { font-size: 1.1em; border-left: 6px solid #dde8f6; padding: .1em .4em; }
 a { color: #215dc6; text-decoration: none; }
 a:hover { text-decoration: underline; }
 a.anchor-mark { font-size: .6em; vertical-align: super; color: #999; margin-left: .3em; }
