@@ -116,6 +116,14 @@ window.addEventListener('load', function () {
   }
   var latex = document.getElementById('page').innerText.match(/\\[A-Za-z]+/g);
   if (latex) problems.push('LaTeX in the text: ' + latex.join(' '));
+  // Inline images against the text around them: the median of their
+  // heights over the font size, in hundredths.
+  var ratios = [], inline = document.querySelectorAll('#page p img');
+  for (var n = 0; n < inline.length; n++)
+    ratios.push(inline[n].getBoundingClientRect().height /
+                parseFloat(getComputedStyle(inline[n].parentNode).fontSize));
+  ratios.sort(function (a, b) { return a - b; });
+  if (ratios.length) lines.push('inline-height ' + Math.round(100 * ratios[Math.floor(ratios.length / 2)]));
   var check = document.getElementById('check');
   lines.push('images ' + images.length, 'links ' + links.length,
              'check-items ' + check.querySelectorAll('li').length, 'check-open ' + (check.open ? 1 : 0));
@@ -199,6 +207,10 @@ TEST(PreviewInBrowser, ARealisticPaperShowsEveryImageAndLinkAndNoLaTeX) {
     EXPECT_GE(count(report, "images"), 40) << report;  // the figure and every formula
     EXPECT_GE(count(report, "links"), 3) << report;    // a reference, footnotes
     EXPECT_EQ(count(report, "check-items"), 0) << report;
+    // A formula in the text stands at the text's size: its image, scaled by
+    // the reference's percentage, about as high as a line of text.
+    EXPECT_GE(count(report, "inline-height"), 50) << report;
+    EXPECT_LE(count(report, "inline-height"), 200) << report;
     screenshot(box, "paper.preview.html", "preview-paper.png");
 }
 
