@@ -251,6 +251,9 @@ void Checker::links() {
             message += " (the wiki takes a heading's [#" + link.anchor + "] only with two characters or more)";
         add(link.line, "broken link", message);
     }
+    for (const AnchorLink& again : facts_.anchors_again)
+        add(again.line, "duplicate anchor",
+            "#" + again.anchor + ": a heading above has this anchor too, and links to it jump there");
     for (const OtherWikiLink& link : facts_.other_wikis)
         add(link.line, "broken link",
             shortened(link.written) + ": the wiki reads " + quoted(link.name + ":") +

@@ -82,6 +82,7 @@ struct PageFacts {
     std::vector<Leftover> leftovers;
     std::vector<int> notes_cut;         // lines where a footnote ends before its last ")"
     std::set<std::string> anchors;      // the anchors of the page's headings
+    std::vector<AnchorLink> anchors_again;  // a heading whose anchor one above it has
 };
 
 }  // namespace kelvarin::preview

@@ -265,7 +265,7 @@ Owned BlockReader::heading(const std::string& line_text, int line) {
     if (cut_anchor(text, anchor)) {
         h->id = anchor;
         h->anchored = true;
-        facts_.anchors.insert(anchor);
+        if (!facts_.anchors.insert(anchor).second) facts_.anchors_again.push_back({line, anchor});
     } else {
         h->id = "_heading-" + std::to_string(headings_.size());
     }
