@@ -153,7 +153,8 @@ void Checker::images() {
         if (slash != std::string::npos && name[0] != '/')
             add(line, "image in a folder",
                 name + ": the wiki reads " + quoted(name.substr(0, slash)) + " as the name of another page and looks for " +
-                    name.substr(slash + 1) + " among that page's attachments");
+                    name.substr(slash + 1) + " among that page's attachments; put it beside the page as " +
+                    name.substr(slash + 1) + " and name it so");
     }
     for (auto& [formula_stem, names] : missing_formulas) {
         const int line = missing_formulas_line[formula_stem];
