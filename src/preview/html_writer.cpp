@@ -57,6 +57,7 @@ div.contents { border: 1px solid #ccd; background: #f8f8ff; padding: .3em .8em; 
 #note { margin-top: 2em; font-size: .9em; }
 #note span.small { font-size: .95em; }
 ins { text-decoration: underline; }
+[data-finding], [data-finding] > td, [data-finding] > th { background-color: #fff6d5; }
 :target { outline: 2px solid #e0b000; outline-offset: 2px; }
 )css";
 
@@ -331,11 +332,12 @@ std::string kinds_counted(const std::vector<Finding>& findings) {
 
 std::string write_preview(const std::string& title, PageHtml page, const std::vector<Finding>& findings) {
     // Each finding links to the block its line belongs to: the last block
-    // that starts on that line or before it. Blocks linked to get an id.
+    // that starts on that line or before it. Blocks linked to get an id, and
+    // a mark that tints them, so that they stand out on the page too.
     std::vector<PageHtml::Start> starts = page.starts;
     std::stable_sort(starts.begin(), starts.end(),
                      [](const PageHtml::Start& a, const PageHtml::Start& b) { return a.line < b.line; });
-    std::map<std::size_t, std::string> ids;  // offset in the page HTML -> id to insert there
+    std::map<std::size_t, std::string> marks;  // offset in the page HTML -> attributes to insert there
     std::vector<std::string> targets;
     for (const Finding& f : findings) {
         std::string target;
@@ -345,17 +347,17 @@ std::string write_preview(const std::string& title, PageHtml page, const std::ve
             if (after != starts.begin()) {
                 const PageHtml::Start& s = *(after - 1);
                 target = s.id.empty() ? "_line-" + std::to_string(s.line) : s.id;
-                if (s.id.empty()) ids[s.at] = target;
+                marks[s.at] = (s.id.empty() ? " id=\"" + target + "\"" : std::string()) + " data-finding";
             }
         }
         targets.push_back(target);
     }
     std::string body;
-    body.reserve(page.html.size() + ids.size() * 20);
+    body.reserve(page.html.size() + marks.size() * 32);
     std::size_t done = 0;
-    for (const auto& [at, id] : ids) {
+    for (const auto& [at, attributes] : marks) {
         body.append(page.html, done, at - done);
-        body += " id=\"" + id + "\"";
+        body += attributes;
         done = at;
     }
     body.append(page.html, done, std::string::npos);
