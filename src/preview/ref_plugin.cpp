@@ -51,6 +51,52 @@ std::string error(bool block, const std::string& message) {
     return block ? "<p class=\"ref-error\">" + text + "</p>" : "<span class=\"ref-error\">" + text + "</span>";
 }
 
+// What follows the file name in a reference.
+struct RefOptions {
+    std::string align;       // a block's place: left, center, right
+    int w = 0, h = 0;        // "640x480"
+    bool sized = false;
+    double percent = 0;      // "70%"
+    std::string title;       // the other words
+};
+
+// The options, as the plug-in takes them: the start of one of these names
+// sets it; from the first empty argument (",,", the place of a page name)
+// or the first that is no option on, arguments are sizes ("640x480"),
+// percentages ("70%") or words of the title.
+RefOptions read_options(const std::vector<std::string>& fields, bool block) {
+    static const char* const kOptions[] = {"left", "center", "right", "wrap", "nowrap", "around",
+                                           "noicon", "nolink", "noimg", "zoom"};
+    RefOptions o;
+    o.align = block ? "center" : "";
+    bool done = false;
+    for (std::size_t k = 1; k < fields.size(); ++k) {
+        const std::string& arg = fields[k];
+        if (arg.empty()) {
+            done = true;
+            continue;
+        }
+        if (!done) {
+            std::string word = arg;
+            for (char& c : word) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+            bool option = false;
+            for (const char* name : kOptions) {
+                const std::string_view key(name);
+                if (key.substr(0, word.size()) == word) {
+                    if (key == "left" || key == "center" || key == "right") o.align = std::string(key);
+                    option = true;
+                    break;
+                }
+            }
+            if (option) continue;
+            done = true;
+        }
+        if (size_argument(arg, o.w, o.h)) o.sized = true;
+        else if (!percent_argument(arg, o.percent)) o.title += (o.title.empty() ? "" : ",") + arg;
+    }
+    return o;
+}
+
 }  // namespace
 
 std::vector<std::string> split_plugin_arguments(std::string_view args) {
@@ -103,42 +149,12 @@ std::string ref_html(std::string_view args, bool block, int line, ImageShelf& im
     const std::string name = fields.empty() ? "" : fields[0];
     if (name.empty()) return error(block, "Usage: (attached-file-name[,parameters])");
 
-    // The options, as the plug-in takes them: the start of one of these names
-    // sets it; from the first empty argument (",,", the place of a page name)
-    // or the first that is no option on, arguments are sizes ("640x480"),
-    // percentages ("70%") or words of the title.
-    static const char* const kOptions[] = {"left", "center", "right", "wrap", "nowrap", "around",
-                                           "noicon", "nolink", "noimg", "zoom"};
-    std::string align = block ? "center" : "";
-    bool done = false;
-    int w = 0, h = 0;
-    bool sized = false;
-    double percent = 0;
-    std::string title;
-    for (std::size_t k = 1; k < fields.size(); ++k) {
-        const std::string& arg = fields[k];
-        if (arg.empty()) {
-            done = true;
-            continue;
-        }
-        if (!done) {
-            std::string word = arg;
-            for (char& c : word) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-            bool option = false;
-            for (const char* o : kOptions) {
-                const std::string_view key(o);
-                if (key.substr(0, word.size()) == word) {
-                    if (key == "left" || key == "center" || key == "right") align = std::string(key);
-                    option = true;
-                    break;
-                }
-            }
-            if (option) continue;
-            done = true;
-        }
-        if (size_argument(arg, w, h)) sized = true;
-        else if (!percent_argument(arg, percent)) title += (title.empty() ? "" : ",") + arg;
-    }
+    const RefOptions options = read_options(fields, block);
+    const std::string& align = options.align;
+    const std::string& title = options.title;
+    const int w = options.w, h = options.h;
+    const bool sized = options.sized;
+    const double percent = options.percent;
 
     std::string content;
     if (is_url(name)) {
