@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <random>
 
 #include "support/harness.h"
@@ -126,7 +127,41 @@ TEST(PreviewFiles, ThePreviewIsNamedAfterThePageBesideIt) {
 struct HostilePage {
     const char* name;
     std::string bytes;
+    // What the preview must show of it, beyond being whole: "" when it does.
+    std::function<std::string(const std::string& html)> shows = [](const std::string&) { return std::string(); };
 };
+
+std::size_t occurrences(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
+    return n;
+}
+
+// A check that the preview holds `what` exactly `n` times.
+std::function<std::string(const std::string&)> holds(std::string what, std::size_t n) {
+    return [what, n](const std::string& html) {
+        const std::size_t found = occurrences(html, what);
+        return found == n ? std::string()
+                          : what + " " + std::to_string(found) + " times, not " + std::to_string(n);
+    };
+}
+
+// The deepest nesting of blocks in the preview: quotations, lists and their
+// items inside each other.
+std::size_t deepest_blocks(const std::string& html) {
+    std::size_t depth = 0, deepest = 0;
+    for (std::size_t at = html.find('<'); at != std::string::npos; at = html.find('<', at + 1)) {
+        const bool closing = html.compare(at + 1, 1, "/") == 0;
+        const std::size_t name = at + (closing ? 2 : 1);
+        for (const char* tag : {"blockquote", "ul", "ol", "dl", "li", "dd", "dt"}) {
+            const std::size_t n = std::char_traits<char>::length(tag);
+            if (html.compare(name, n, tag) != 0 || (html[name + n] != '>' && html[name + n] != ' ')) continue;
+            depth = closing ? (depth ? depth - 1 : 0) : depth + 1;
+            deepest = std::max(deepest, depth);
+        }
+    }
+    return deepest;
+}
 
 std::vector<HostilePage> hostile_pages() {
     std::mt19937 random(7);
@@ -138,20 +173,29 @@ std::vector<HostilePage> hostile_pages() {
     std::string headings;
     for (int i = 0; i < 5000; ++i) headings += "*Part " + std::to_string(i) + " [#p" + std::to_string(i) + "]\r\n#contents\r\n";
     return {
-        {"link openers without a close", times("[[", 500000) + "\r\n"},
+        // Shown as written: no link opens.
+        {"link openers without a close", times("[[", 500000) + "\r\n", holds("[[", 500000)},
         {"link openers and one close", times("[[a>", 200000) + "]]\r\n"},
         {"links to another wiki's names", times("[[a:", 200000) + times("]]", 3) + "\r\n"},
         {"footnote openers", times("((", 500000) + times("))", 3) + "\r\n"},
-        {"footnotes nested deep", times("((", 200000) + times("))", 200000) + "\r\n"},
+        // Sixteen footnotes, one in the other; the rest is text.
+        {"footnotes nested deep", times("((", 200000) + times("))", 200000) + "\r\n", holds("class=\"small\"", 16)},
         {"plug-in calls without an end", times("&a(", 300000) + "\r\n"},
         {"plug-in bodies without an end", times("&a{", 300000) + "\r\n"},
         {"emphasis marks", times("''x", 300000) + "\r\n" + times("%%", 300000) + "\r\n"},
         {"a line of 16 MiB", std::string(16 << 20, 'a') + "\r\n"},
         {"a table row of a million cells", times("|", 1000000) + "\r\n"},
         {"spanned cells", times(times("|~", 2000) + "|\r\n", 200) + times(times("|>", 2000) + "|\r\n", 200)},
-        {"quotations and lists in turn", alternating},
+        // Blocks nest 48 deep at most, then start again on the page.
+        {"quotations and lists in turn", alternating,
+         [](const std::string& html) {
+             const std::size_t deepest = deepest_blocks(html);
+             return deepest >= 40 && deepest <= 48 ? std::string()
+                                                    : "blocks nested " + std::to_string(deepest) + " deep";
+         }},
         {"code blocks never closed", code_openers},
-        {"a table of contents under every heading", headings},
+        // One table of contents, and links to it.
+        {"a table of contents under every heading", headings, holds("the table of contents, as above", 4999)},
         {"any bytes", noise},
     };
 }
@@ -164,6 +208,7 @@ TEST(PreviewHostile, EveryPageGivesAWholePreview) {
         EXPECT_TRUE(r.exit_status == 0 || r.exit_status == 1) << page.name << ": " << r.exit_status;
         EXPECT_TRUE(whole_preview(read_file(box.path("paper.preview.html")))) << page.name;
         EXPECT_NE(r.err.find("preview written to paper.preview.html\n"), std::string::npos) << page.name;
+        EXPECT_EQ(page.shows(read_file(box.path("paper.preview.html"))), "") << page.name;
     }
 }
 
