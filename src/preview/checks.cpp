@@ -258,7 +258,7 @@ void Checker::links() {
     for (const OtherWikiLink& link : facts_.other_wikis)
         add(link.line, "broken link",
             shortened(link.written) + ": the wiki reads " + quoted(link.name + ":") +
-                " as the name of another wiki, so this is no link within the page");
+                " as the name of another wiki, so this is no link within the page; write that \":\" as \"&#58;\"");
 }
 
 void Checker::line_readings() {
