@@ -210,7 +210,8 @@ void Checker::texts() {
             if (std::find(list.begin(), list.end(), c) == list.end()) list.push_back(c);
         }
         if (t.text.find("??") != std::string::npos && question_marks.insert(t.line).second)
-            add(t.line, "?? reference", "\"??\" stands where LaTeX found no label for a reference");
+            add(t.line, "?? reference", "\"??\" stands where LaTeX found no label for a reference: the label the "
+                                        "source refers to is missing or misspelt there");
         for (const std::string& r : references_shown(t.text))
             add(t.line, "escape", r + " shows as written: the wiki takes a hexadecimal reference only as \"&#x\" "
                                        "and lower-case digits (or write it in decimal)");
