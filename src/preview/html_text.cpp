@@ -105,7 +105,7 @@ std::string utf8_of(unsigned long cp) {
     return out;
 }
 
-std::string visible_text(std::string_view html) {
+std::string visible_text(std::string_view html, bool decode_references) {
     std::string out;
     out.reserve(html.size());
     for (std::size_t i = 0; i < html.size();) {
@@ -131,6 +131,7 @@ std::string visible_text(std::string_view html) {
         else if (ref == "lt") out += '<';
         else if (ref == "gt") out += '>';
         else if (ref == "quot") out += '"';
+        else if (!decode_references) out.append(html, i, semi + 1 - i);
         else if (ref.size() > 1 && ref[0] == '#') {
             const bool hex = ref[1] == 'x' || ref[1] == 'X';
             unsigned long cp = 0;

@@ -28,7 +28,10 @@ std::size_t reference_length(std::string_view text, std::size_t at);
 // The text a reader sees in an HTML fragment: tags dropped, references
 // decoded (a named one other than amp, lt, gt and quot becomes a blank),
 // a reference to no character or to a control character becomes U+FFFD.
-std::string visible_text(std::string_view html);
+// With `decode_references` false, only the escapes of "&", "<", ">" and '"'
+// are decoded and every character reference stays as written: the text as
+// the page wrote it, where a backslash written "&#92;" is one meant.
+std::string visible_text(std::string_view html, bool decode_references = true);
 
 // The UTF-8 bytes of a code point; U+FFFD for surrogates, 0 and values
 // above U+10FFFF.

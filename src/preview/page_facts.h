@@ -65,7 +65,7 @@ struct OtherWikiLink {
 
 struct LineText {
     int line;
-    std::string text;          // what a reader sees, references decoded
+    std::string text;          // what a reader sees, character references as written
 };
 
 struct Leftover {

@@ -223,7 +223,7 @@ std::string InlineReader::convert_in(std::string_view text, int line, Scope scop
         if (c == kSlot) out += pieces[k++];
         else out += c;
     }
-    if (scope == Scope::All && !quiet_) facts_.texts.push_back({line, visible_text(out)});
+    if (scope == Scope::All && !quiet_) facts_.texts.push_back({line, visible_text(out, false)});
     return out;
 }
 
