@@ -13,8 +13,12 @@ void append_reference(std::string& out, char c) {
     out.push_back(';');
 }
 
+// A byte that makes a line something else when the line begins with it: a
+// heading, an item, a quotation (or its end), a table row (of cells
+// between bars or separated by commas), a block command, preformatted text.
 bool is_block_marker(char c) {
-    return c == '*' || c == '-' || c == '+' || c == ':' || c == '>' || c == '|' || c == '#' || c == ' ';
+    return c == '*' || c == '-' || c == '+' || c == ':' || c == '>' || c == '<' || c == '|' || c == ',' ||
+           c == '#' || c == ' ';
 }
 
 }  // namespace
@@ -142,7 +146,14 @@ std::string_view emphasis_marker(Emphasis kind) {
 
 std::string link(std::string_view text, std::string_view target) {
     std::string out = "[[";
-    out.append(text);
+    // A word before a ":" in a link would be read as the name of another
+    // wiki ("[[Later: the case>#later]]"), and the link would leave the page.
+    for (const char c : text) {
+        if (c == ':')
+            out.append("&#58;");
+        else
+            out.push_back(c);
+    }
     out.push_back('>');
     out.append(target);
     out.append("]]");
@@ -186,7 +197,9 @@ std::string escape_bars(std::string_view text) {
 
 std::string escape_line_start(std::string_view line, std::size_t from) {
     std::string escaped(line);
-    if (from < line.size() && is_block_marker(line[from])) {
+    // "//" begins a comment line, which the wiki does not show.
+    const bool comment = from < line.size() && line.substr(from, 2) == "//";
+    if (from < line.size() && (is_block_marker(line[from]) || comment)) {
         escaped.erase(from, 1);
         std::string reference;
         append_reference(reference, line[from]);
