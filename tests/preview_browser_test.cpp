@@ -19,31 +19,18 @@
 #include <thread>
 
 #include "support/harness.h"
+#include "support/tex_check.h"
 
 using namespace kelvarin_test;
 namespace fs = std::filesystem;
 
 namespace {
 
-// The full path of a program on PATH, or "".
-std::string on_path(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    std::string rest = path ? path : "";
-    while (!rest.empty()) {
-        const std::size_t colon = rest.find(':');
-        const std::string candidate = rest.substr(0, colon) + "/" + name;
-        if (access(candidate.c_str(), X_OK) == 0) return candidate;
-        rest = colon == std::string::npos ? "" : rest.substr(colon + 1);
-    }
-    return "";
-}
-
 std::string chromium() {
     const std::string found = on_path("chromium");
     return found.empty() ? on_path("chromium-browser") : found;
 }
 
-bool have_tex() { return !on_path("latex").empty() && !on_path("dvipng").empty(); }
 
 // Skips the test when `missing` is not empty, or fails it where CI is set.
 #define REQUIRE_INSTALLED(missing, install)                                                              \
@@ -57,8 +44,6 @@ bool have_tex() { return !on_path("latex").empty() && !on_path("dvipng").empty()
     } while (0)
 
 #define REQUIRE_CHROMIUM() REQUIRE_INSTALLED(chromium().empty() ? "Chromium" : "", "apt-get install chromium")
-#define REQUIRE_TEX() \
-    REQUIRE_INSTALLED(have_tex() ? "" : "TeX (latex, dvipng)", "apt-get install texlive-latex-base texlive-fonts-recommended dvipng")
 
 // Runs the browser with `args` in `dir`, standard output to `out_path`, in a
 // process group of its own that is killed after `seconds`. Returns the exit

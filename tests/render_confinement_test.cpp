@@ -23,30 +23,13 @@
 
 #include "render/landlock.h"
 #include "support/harness.h"
+#include "support/tex_check.h"
 
 using namespace kelvarin_test;
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string on_path(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    std::string rest = path ? path : "";
-    while (!rest.empty()) {
-        const std::size_t colon = rest.find(':');
-        const std::string candidate = rest.substr(0, colon) + "/" + name;
-        if (access(candidate.c_str(), X_OK) == 0) return candidate;
-        rest = colon == std::string::npos ? "" : rest.substr(colon + 1);
-    }
-    return "";
-}
-
-bool have_tex() { return !on_path("latex").empty() && !on_path("dvipng").empty() && !on_path("dvisvgm").empty(); }
-
-#define REQUIRE_TEX()                                                                        \
-    if (!have_tex()) GTEST_SKIP() << "latex, dvipng or dvisvgm not installed: "              \
-                                     "apt-get install texlive-latex-base "                    \
-                                     "texlive-fonts-recommended dvipng dvisvgm"
 
 // The two ways kelvarin-render confines the tools: the kernel's, where it
 // offers Landlock, and the view of the paper's folder that stands in for it.
