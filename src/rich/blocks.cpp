@@ -199,6 +199,7 @@ void write_wiki_line(JobState& job, std::string_view line) {
     const bool empty = line.empty();
     if (empty && job.rich.after_empty_line) return;
     job.rich.after_empty_line = empty;
+    ++job.rich.lines_written;
     job.rich.pass->line(job, line);
 }
 

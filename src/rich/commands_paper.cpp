@@ -85,6 +85,14 @@ std::size_t read_call_argument(Walk& w, std::size_t at, std::size_t end, std::st
     return p + length;
 }
 
+// Names the macro once, on standard error, as expanding without end.
+void name_once(CommandCall& call, std::string_view outcome = "left as written") {
+    PaperVocabulary& v = call.w.r.vocabulary;
+    if (v.reported.insert(std::string(call.name)).second && call.w.r.pass->keeps_text)
+        v.warnings.push_back(std::to_string(row_of(call.w, call.at)) + ": \\" + std::string(call.name) +
+                             " expands without end; " + std::string(outcome));
+}
+
 // Names the macro once as expanding without end, and keeps the call as
 // written. Inside another expansion, the outermost one is undone instead.
 std::size_t left_as_written(CommandCall& call, std::size_t next) {
@@ -93,9 +101,7 @@ std::size_t left_as_written(CommandCall& call, std::size_t next) {
         v.overflow = true;
         return call.end;
     }
-    if (v.reported.insert(std::string(call.name)).second && call.w.r.pass->keeps_text)
-        v.warnings.push_back(std::to_string(row_of(call.w, call.at)) + ": \\" + std::string(call.name) +
-                             " expands without end; left as written");
+    name_once(call);
     append_source_text(call.w, call.sink, call.w.text.substr(call.at, next - call.at));
     return next;
 }
@@ -196,9 +202,18 @@ std::size_t expand_macro(CommandCall& call, const Macro& m) {
     v.budget -= expanded.size();
     std::string& sink = call.sink;
     const std::size_t kept = sink.size();
+    const std::int64_t lines = w.r.lines_written, formulas = registry_size(w.job.registry);
     walk_expansion(w, call.at, expanded, call.place);
     if (v.overflow && v.depth == 0) {
         v.overflow = false;
+        // The text the expansion made is taken back, unless it wrote a line
+        // or registered a formula, which cannot be taken back: then what it
+        // made stays, and the macro is still named.
+        const bool undoable = lines == w.r.lines_written && formulas == registry_size(w.job.registry);
+        if (!undoable) {
+            name_once(call, "cut short");
+            return p;
+        }
         if (&sink_of(w, call.place) == &sink && sink.size() >= kept) sink.resize(kept);
         return left_as_written(call, p);
     }

@@ -123,6 +123,7 @@ struct RichState {
     std::string out;         // the wiki line being built
     std::size_t out_markup = 0;  // bytes of mark-up at its start (a list item's marker)
     bool after_empty_line = true;  // the page is empty or ends with an empty line
+    std::int64_t lines_written = 0;  // lines handed to the pass so far
     bool out_continues = false;  // out is a list item, which later lines continue
     std::string code_end;    // "\end{verbatim}" while in a code block
     bool in_comment = false; // inside \begin{comment}
