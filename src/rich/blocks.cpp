@@ -471,16 +471,7 @@ void write_title_block(Walk& w) {
     flush_line(w.job, r);
     // Copies: a \title inside the title would replace the text being read.
     const std::string title = r.title, author = r.author, date_text = r.date;
-    const auto translate = [&](const std::string& source) {
-        LatexIndex index;
-        Walk sub(w.job, r, index);
-        sub.text = source;
-        index_latex(source, sub.index);
-        sub.nesting = 1;
-        std::string text;
-        walk(sub, 0, source.size(), {Context::text, &text});
-        return std::string(trim_blanks_and_tabs(text));
-    };
+    const auto translate = [&](const std::string& source) { return translate_text(w.job, r, source); };
     if (!trim_blanks_and_tabs(title).empty())
         write_wiki_line(w.job, wiki::escape_line_start(wiki::heading(1, translate(title)), 1));
     std::string line;

@@ -97,6 +97,11 @@ std::size_t translate_optional_argument(Walk& w, std::size_t at, bool skip_blank
                                         std::string& text, Context outer);
 // Reads the brace argument at `at` (blanks before it skipped).
 Argument read_argument(Walk& w, std::size_t at, std::size_t end);
+// The translation of `source`, text held apart from the line being walked
+// (the title block, the text between a display's rows), trimmed.
+// `rows` says where its source lines start, as a logical line's do.
+std::string translate_text(JobState& job, RichState& r, std::string_view source,
+                           const std::vector<RowStart>* rows = nullptr);
 // Where text at the top of the line goes: the current table cell or line.
 std::string& line_sink(RichState& r);
 // Where text goes in `place`: the line's sink at the top, else its text.

@@ -83,7 +83,8 @@ struct OpenDisplay {
     std::string end_marker;   // "\end{align*}", "\]", "$$"
     std::string argument;     // alignat's column count
     std::vector<std::string> lines;
-    std::vector<std::int64_t> rows;
+    std::vector<std::int64_t> rows;     // the source row of each line
+    std::vector<std::int64_t> columns;  // the source column of each line's first byte
     std::size_t bytes = 0;
 };
 

@@ -58,6 +58,8 @@ inline std::vector<PathologicalCase> rich_pathological_cases() {
         {"items_in_lists_on_one_line", repeated("\\begin{itemize}\n\\item ", 100000)},
         {"figures_with_formula_captions", repeated("\\begin{figure}\\caption{$c$}", 50000)},
         {"nested_tables", repeated("\\begin{tabular}{l}a&b\\\\", 50000)},
+        {"intertexts_in_one_align", "\\begin{align}\n" + repeated("a\\\\\\intertext{t $x$}", 50000) + "\n\\end{align}"},
+        {"unclosed_intertexts", "\\begin{align}\n" + repeated("a\\intertext{\n", 3000) + "\\end{align}"},
         {"nested_aligns", repeated("\\begin{align}\n", 10000) + repeated("x\n", 100000)},
         {"labels_references_headings", repeated("\\label{a}\\ref{a}\\section{s}", 50000)},
         {"accents_without_letters", repeated("\\'", 100000) + repeated("\\c{", 100000)},
