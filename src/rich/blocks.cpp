@@ -33,12 +33,15 @@ OpenEnvironment* innermost(RichState& r, OpenEnvironment::Kind kind) {
 
 // Skips the optional arguments and `count` brace arguments of an
 // environment's opening; kNoPosition when a brace does not close.
-std::size_t skip_environment_arguments(Walk& w, std::size_t at, std::size_t end, int count) {
+// The last brace argument read is kept in `last` when asked.
+std::size_t skip_environment_arguments(Walk& w, std::size_t at, std::size_t end, int count,
+                                       std::string_view* last = nullptr) {
     at = skip_optional_argument(w.index, at, false);
     for (int i = 0; i < count; ++i) {
         const Argument arg = read_argument(w, at, end);
         if (!arg.found) break;
         if (!arg.closed) return kNoPosition;
+        if (last != nullptr) *last = arg.text;
         at = skip_optional_argument(w.index, arg.next, false);
     }
     return at;
@@ -106,26 +109,13 @@ void write_figure(JobState& job, const OpenEnvironment& figure) {
     write_wiki_line(job, "");
 }
 
-void write_table_row(JobState& job, TabularState& t, std::string row) {
-    if (t.rows_done == 0) {
-        t.first_row = std::move(row);
-        t.holding_first = true;
-    } else {
-        if (t.holding_first) write_wiki_line(job, t.first_row);
-        t.holding_first = false;
-        write_wiki_line(job, row);
-    }
-    ++t.rows_done;
-}
-
 void close_tabular(Walk& w) {
     TabularState& t = w.r.tabular;
     if (t.depth > 1) {
         --t.depth;
         return;
     }
-    end_table_row(w);
-    if (t.holding_first) write_wiki_line(w.job, t.first_row);
+    finish_table_rows(w);
     t = TabularState{};
     // Rows end a table on the wiki only at an empty line; inside a table
     // environment its caption row comes first.
@@ -311,14 +301,15 @@ std::size_t open_subfigure(const Opening& o) {
 
 std::size_t open_tabular(const Opening& o) {
     RichState& r = o.w.r;
-    const std::size_t p = skip_environment_arguments(o.w, o.p, o.end, o.spec.arguments);
+    std::string_view columns;  // the column spec, the last argument
+    const std::size_t p = skip_environment_arguments(o.w, o.p, o.end, o.spec.arguments, &columns);
     if (p == kNoPosition) return kNoPosition;
     flush_line(o.w.job, r);
     if (r.tabular.depth == 0 && innermost(r, OpenEnvironment::table) == nullptr) write_wiki_line(o.w.job, "");
-    if (r.tabular.depth++ == 0) {
-        r.tabular = TabularState{};
-        r.tabular.depth = 1;
-    }
+    if (r.tabular.depth == 0)
+        start_table_rows(r, columns);
+    else
+        ++r.tabular.depth;
     r.environments.push_back(environment(OpenEnvironment::tabular, o.name, r));
     return p;
 }
@@ -495,33 +486,6 @@ void write_title_block(Walk& w) {
 void write_contents(Walk& w) {
     flush_line(w.job, w.r);
     write_wiki_line(w.job, wiki::kContents);
-}
-
-void end_table_cell(Walk& w) {
-    TabularState& t = w.r.tabular;
-    t.cells.emplace_back(trim_blanks_and_tabs(t.cell));
-    t.cell.clear();
-}
-
-void end_table_row(Walk& w) {
-    TabularState& t = w.r.tabular;
-    if (t.cells.empty() && trim_blanks_and_tabs(t.cell).empty()) {
-        t.cell.clear();
-        return;
-    }
-    end_table_cell(w);
-    std::string row = wiki::table_row(t.cells);
-    t.cells.clear();
-    write_table_row(w.job, t, std::move(row));
-}
-
-void table_rule(Walk& w) {
-    TabularState& t = w.r.tabular;
-    // A rule right under the first row sets it off as the header.
-    if (t.holding_first && t.rows_done == 1 && t.cells.empty() && trim_blanks_and_tabs(t.cell).empty()) {
-        write_wiki_line(w.job, wiki::header_row(t.first_row));
-        t.holding_first = false;
-    }
 }
 
 std::size_t figure_images(RichState& r) {

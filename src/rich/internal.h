@@ -133,7 +133,14 @@ void write_title_block(Walk& w);
 // The body has ended: every environment still open writes what it holds.
 void close_all_environments(Walk& w);
 void write_contents(Walk& w);
-void table_rule(Walk& w);
+// --- table_rows.cpp ---------------------------------------------------------
+// The rules of a table: above the first row, the middle one of booktabs, a
+// full one (\hline), one under some columns, the bottom one.
+enum class TableRule : std::uint8_t { top, middle, full, partial, bottom };
+// A table opens with `column_spec` ("l|rr", "*{3}{c}"), or has ended.
+void start_table_rows(RichState& r, std::string_view column_spec);
+void finish_table_rows(Walk& w);
+void table_rule(Walk& w, TableRule rule);
 void end_table_cell(Walk& w);
 void end_table_row(Walk& w);
 // The innermost figure's images so far; an image added to it; the caption

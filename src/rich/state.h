@@ -90,11 +90,13 @@ struct OpenDisplay {
 
 struct TabularState {
     int depth = 0;                   // open tabulars; only the outer one makes rows
+    std::size_t columns = 0;         // cells every row has; 0 until known
     std::vector<std::string> cells;  // cells of the row being read
     std::string cell;                // the cell being read
     std::int64_t rows_done = 0;      // rows completed
-    std::string first_row;           // held back until a rule tells if it is a header
-    bool holding_first = false;
+    std::vector<std::string> held;   // rows held back until a rule tells if they are the header
+    bool header_decided = false;     // the header is written, or there is none
+    bool top_rule = false;           // a \toprule above the first row
 };
 
 // Where a byte of the logical line came from, for the rows and columns of
