@@ -100,13 +100,13 @@ void open_theorem(Walk& w, std::string_view name, const TheoremKind& kind, std::
 
 void write_figure(JobState& job, const OpenEnvironment& figure) {
     if (figure.images.empty() && figure.captions.empty()) return;
-    write_wiki_line(job, "");
+    block_break(job, job.rich);
     std::vector<wiki::FigurePart> images;
     for (const FigureImage& image : figure.images) images.push_back({image.file, escape_bars(image.subcaption)});
     std::vector<std::string> captions;
     for (const std::string& caption : figure.captions) captions.push_back(escape_bars(caption));
     for (const std::string& line : wiki::figure_block(images, captions)) write_wiki_line(job, line);
-    write_wiki_line(job, "");
+    block_break(job, job.rich);
 }
 
 void close_tabular(Walk& w) {
@@ -119,7 +119,7 @@ void close_tabular(Walk& w) {
     t = TabularState{};
     // Rows end a table on the wiki only at an empty line; inside a table
     // environment its caption row comes first.
-    if (innermost(w.r, OpenEnvironment::table) == nullptr) write_wiki_line(w.job, "");
+    if (innermost(w.r, OpenEnvironment::table) == nullptr) block_break(w.job, w.r);
 }
 
 // Closes the environment at `index` of the open ones, with all opened
@@ -159,7 +159,7 @@ void close_environment(Walk& w, std::size_t index) {
                 flush_line(w.job, r);
                 for (const std::string& caption : env.captions)
                     write_wiki_line(w.job, wiki::caption_row(escape_bars(caption)));
-                write_wiki_line(w.job, "");
+                block_break(w.job, r);
                 r.target = env.saved_target;
                 break;
             case OpenEnvironment::tabular:
@@ -220,6 +220,20 @@ void flush_line(JobState& job, RichState& r) {
     r.out.clear();
     r.out_markup = 0;
     r.out_continues = false;
+}
+
+void flush_before_block(JobState& job, RichState& r) {
+    // An item whose line holds only its marker is no item on the wiki: the
+    // block would go on in the item before.
+    if (r.out_continues && r.out_markup > 0 && trim_blanks_and_tabs(r.out).size() == r.out_markup) {
+        r.out.resize(r.out_markup);
+        r.out.append(wiki::kLineBreak);
+    }
+    flush_line(job, r);
+}
+
+void block_break(JobState& job, RichState& r) {
+    if (r.list_depth == 0) write_wiki_line(job, "");
 }
 
 void paragraph_break(JobState& job, RichState& r) {
@@ -286,8 +300,11 @@ std::size_t open_container(const Opening& o, OpenEnvironment::Kind kind) {
     RichState& r = o.w.r;
     const std::size_t p = skip_environment_arguments(o.w, o.p, o.end, o.spec.arguments);
     if (p == kNoPosition) return kNoPosition;
-    if (kind == OpenEnvironment::figure || kind == OpenEnvironment::table || o.place.top()) flush_line(o.w.job, r);
-    if (kind == OpenEnvironment::table) write_wiki_line(o.w.job, "");
+    if (kind == OpenEnvironment::figure || kind == OpenEnvironment::table)
+        flush_before_block(o.w.job, r);
+    else if (o.place.top())
+        flush_line(o.w.job, r);
+    if (kind == OpenEnvironment::table) block_break(o.w.job, r);
     r.environments.push_back(environment(kind, o.name, r));
     return p;
 }
@@ -304,8 +321,8 @@ std::size_t open_tabular(const Opening& o) {
     std::string_view columns;  // the column spec, the last argument
     const std::size_t p = skip_environment_arguments(o.w, o.p, o.end, o.spec.arguments, &columns);
     if (p == kNoPosition) return kNoPosition;
-    flush_line(o.w.job, r);
-    if (r.tabular.depth == 0 && innermost(r, OpenEnvironment::table) == nullptr) write_wiki_line(o.w.job, "");
+    flush_before_block(o.w.job, r);
+    if (r.tabular.depth == 0 && innermost(r, OpenEnvironment::table) == nullptr) block_break(o.w.job, r);
     if (r.tabular.depth == 0)
         start_table_rows(r, columns);
     else

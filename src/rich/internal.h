@@ -152,6 +152,12 @@ void set_caption(Walk& w, std::string text, bool numbered);
 // The wiki line being built is complete: written, unless it is blank.
 void flush_line(JobState& job, RichState& r);
 void paragraph_break(JobState& job, RichState& r);
+// The line is complete and a block (an image, a table) follows it.
+void flush_before_block(JobState& job, RichState& r);
+// A block has ended: an empty line ends it on the wiki, except inside a
+// list, which the empty line would end too; there what follows goes on in
+// the item.
+void block_break(JobState& job, RichState& r);
 void write_wiki_line(JobState& job, std::string_view line);
 bool in_figure(const RichState& r);
 // The writing pass's ends: a wiki line onto the page, a heading written.

@@ -266,16 +266,17 @@ void finish_formula(JobState& job, RichState& r, const OpenDisplay& d, std::stri
         (out != nullptr ? *out : line_sink(r)).append(reference);
         return;
     }
-    flush_line(job, r);
+    flush_before_block(job, r);
     equation_reference(reference, false, number, job.equation_prefix, job.settings);
+    std::string numbers;
+    for (std::size_t i = 0; i < shown.size(); ++i) numbers.append((i == 0 ? "(" : ", (") + shown[i] + ")");
+    // The numbers stand under the image; inside a list item above it, as
+    // the item's text after them would go on in their right-aligned line.
+    const bool numbers_above = !numbers.empty() && r.list_depth > 0;
+    if (numbers_above) write_wiki_line(job, wiki::right_aligned(numbers));
     write_wiki_line(job, reference);
-    if (!shown.empty()) {
-        std::string numbers;
-        for (std::size_t i = 0; i < shown.size(); ++i)
-            numbers.append((i == 0 ? "(" : ", (") + shown[i] + ")");
-        write_wiki_line(job, wiki::right_aligned(numbers));
-    }
-    write_wiki_line(job, "");
+    if (!numbers.empty() && !numbers_above) write_wiki_line(job, wiki::right_aligned(numbers));
+    block_break(job, r);
 }
 
 // "\intertext{text}" (or \shortintertext) between the rows of an
@@ -375,8 +376,9 @@ void write_intertext(JobState& job, RichState& r, std::string_view source, const
         return;
     }
     flush_line(job, r);
-    write_wiki_line(job, wiki::escape_line_start(text));
-    write_wiki_line(job, "");
+    r.out = text;
+    flush_line(job, r);
+    block_break(job, r);
 }
 
 // A complete display formula. \intertext splits it: the rows before it one
