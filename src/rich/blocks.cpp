@@ -272,7 +272,14 @@ std::size_t open_display(const Opening& o) {
 std::size_t open_list_environment(const Opening& o) {
     const std::size_t p = skip_environment_arguments(o.w, o.p, o.end, o.spec.arguments);
     if (p == kNoPosition) return kNoPosition;
+    // "[(i)]", "[label=\alph*)]": the list's own labels.
+    const std::size_t options_end = skip_optional_argument(o.w.index, o.p, false);
+    const std::string_view options =
+        options_end == o.p ? std::string_view() : o.w.text.substr(o.p + 1, options_end - o.p - 2);
     open_list(o.w, o.name, o.spec.marker);
+    RichState& r = o.w.r;
+    if (o.spec.marker == '+')
+        read_list_style(r, r.environments.back(), options, static_cast<int>(r.numbered_lists.size()));
     return p;
 }
 
@@ -423,6 +430,24 @@ std::size_t start_item(Walk& w, std::size_t at, std::size_t end) {
     if (list == nullptr) {
         // An item outside a list: its text stays, as a line of its own.
         r.out = label.empty() ? "" : label + " ";
+        return text;
+    }
+    if (!list->label.empty()) {
+        // The list's own labels: the label as text after an unnumbered
+        // marker, so that the reader sees what the paper prints.
+        const bool numbered_item = label.empty();  // "\item[x]" takes no number
+        if (numbered_item) {
+            const std::int64_t n = list->first + list->items;
+            label = translate_text(w.job, r, item_label_source(r, list->label, n, list->level));
+            list->item_reference =
+                translate_text(w.job, r, item_label_source(r, list->reference, n, list->level), nullptr,
+                               Context::plain);
+            step_item(r, *list);
+        }
+        r.out = wiki::item_marker(false, r.list_depth);
+        r.out_markup = r.out.size();
+        if (!label.empty()) r.out += label + " ";
+        r.out_continues = true;
         return text;
     }
     step_item(r, *list);

@@ -101,7 +101,7 @@ Argument read_argument(Walk& w, std::size_t at, std::size_t end);
 // (the title block, the text between a display's rows), trimmed.
 // `rows` says where its source lines start, as a logical line's do.
 std::string translate_text(JobState& job, RichState& r, std::string_view source,
-                           const std::vector<RowStart>* rows = nullptr);
+                           const std::vector<RowStart>* rows = nullptr, Context context = Context::text);
 // Where text at the top of the line goes: the current table cell or line.
 std::string& line_sink(RichState& r);
 // Where text goes in `place`: the line's sink at the top, else its text.
@@ -165,6 +165,13 @@ void write_page_line(JobState& job, std::string_view line);
 void write_heading(Walk& w, int level, bool numbered, const Argument& arg, const std::string& title);
 // The learning pass's end for headings: the plain title and number learnt.
 void learn_heading(Walk& w, int level, bool numbered, const Argument& arg, const std::string& title);
+
+// --- item_labels.cpp ---------------------------------------------------------
+// The label style of a numbered list `level` deep among numbered lists,
+// from the options of its \begin and the paper's \labelenumi.
+void read_list_style(const RichState& r, OpenEnvironment& list, std::string_view options, int level);
+// A label template with the item's number `n` put in, as LaTeX source.
+std::string item_label_source(const RichState& r, const std::string& label, std::int64_t n, int level);
 
 // --- math.cpp ---------------------------------------------------------------
 // An inline formula: registered, its reference appended to `out` (in plain

@@ -70,6 +70,13 @@ struct OpenEnvironment {
     std::string name;          // as written in \begin{...}
     char marker = '-';         // list: '-', '+', ':' (description), 'b' (bibliography)
     std::int64_t items = 0;    // list: items so far
+    // A numbered list's own labels, as LaTeX templates ("(\roman*)"); empty
+    // where the wiki's numbers show them.
+    std::string label;
+    std::string reference;           // how \ref prints an item
+    std::int64_t first = 1;          // the number of the first item
+    int level = 0;                   // numbered lists it stands in, itself included
+    std::string item_reference;      // the current item's, as \ref prints it
     LabelTarget saved_target;  // restored when the environment closes
     std::vector<FigureImage> images;    // figure: its images
     std::vector<std::string> captions;  // figure, table: translated, numbered
@@ -112,6 +119,7 @@ struct RichState {
 
     // Declarations, from the preamble or the body.
     PaperVocabulary vocabulary;
+    bool enumerate_package = false;  // \usepackage{enumerate}: "[(i)]" refers by the counter alone
     std::string source_folder;  // where the paper's own style files are
     int files_loading = 0;      // the paper's own files being read inside each other
     std::unordered_map<std::string, TheoremKind> theorems;

@@ -105,7 +105,8 @@ std::string translate_argument(Walk& w, const Argument& arg, Context outer) {
     return text;
 }
 
-std::string translate_text(JobState& job, RichState& r, std::string_view source, const std::vector<RowStart>* rows) {
+std::string translate_text(JobState& job, RichState& r, std::string_view source, const std::vector<RowStart>* rows,
+                           Context context) {
     // A copy: what the walk declares may replace the text it is reading.
     const std::string text(source);
     LatexIndex index;
@@ -115,7 +116,7 @@ std::string translate_text(JobState& job, RichState& r, std::string_view source,
     index_latex(text, sub.index);
     sub.nesting = 1;
     std::string out;
-    walk(sub, 0, text.size(), {Context::text, &out});
+    walk(sub, 0, text.size(), {context, &out});
     return std::string(trim_blanks_and_tabs(out));
 }
 

@@ -65,6 +65,10 @@ inline std::vector<PathologicalCase> rich_pathological_cases() {
                                          "\\end{tabular}"},
         {"column_repeats_inside_each_other", "\\begin{tabular}{" + repeated("*{99999999999}{", 100000) + "c" +
                                                  std::string(100000, '}') + "}\n" + repeated("x\\\\", 100000)},
+        {"long_item_labels", "\\begin{enumerate}[label=" + std::string(1000000, 'x') + "\\arabic*]\n" +
+                                 repeated("\\item ", 100000)},
+        {"many_labelled_items", "\\renewcommand{\\labelenumi}{(\\theenumi)}" +
+                                    repeated("\\begin{enumerate}[label=(\\roman*)]\\item\\label{x}\\ref{x}", 20000)},
         {"nested_aligns", repeated("\\begin{align}\n", 10000) + repeated("x\n", 100000)},
         {"labels_references_headings", repeated("\\label{a}\\ref{a}\\section{s}", 50000)},
         {"accents_without_letters", repeated("\\'", 100000) + repeated("\\c{", 100000)},
