@@ -132,6 +132,8 @@ void close_environment(Walk& w, std::size_t index) {
         if (!r.numbered_lists.empty() && r.numbered_lists.back() == r.environments.size()) r.numbered_lists.pop_back();
         switch (env.kind) {
             case OpenEnvironment::list:
+                if (env.level >= 1 && env.level <= 4)
+                    r.finished_lists[env.level - 1] = {env.first + env.items - 1, env.label, env.reference};
                 flush_line(w.job, r);
                 if (--r.list_depth == 0) write_wiki_line(w.job, "");
                 r.target = env.saved_target;

@@ -116,9 +116,11 @@ std::string_view option_value(std::string_view value) {
     return value;
 }
 
-// enumitem's keys: "label=...", "ref=...", "start=n"; the others set
-// spacing and go.
-void read_keys(std::string_view options, OpenEnvironment& list) {
+// enumitem's keys: "label=...", "ref=...", "start=n", "resume" and
+// "resume*" (which takes the labels of the list it resumes too); the others
+// set spacing and go. Returns 0, or 1 for "resume", 2 for "resume*".
+int read_keys(std::string_view options, OpenEnvironment& list) {
+    int resume = 0;
     int braces = 0;
     std::size_t start = 0;
     for (std::size_t p = 0; p <= options.size(); ++p) {
@@ -128,6 +130,8 @@ void read_keys(std::string_view options, OpenEnvironment& list) {
         const std::string_view option = options.substr(start, p - start);
         start = p + 1;
         const std::size_t equals = option.find('=');
+        if (trim_blanks_and_tabs(option) == "resume") resume = 1;
+        if (trim_blanks_and_tabs(option) == "resume*") resume = 2;
         if (equals == std::string_view::npos) continue;
         const std::string_view key = trim_blanks_and_tabs(option.substr(0, equals));
         const std::string_view value = option_value(option.substr(equals + 1));
@@ -136,6 +140,7 @@ void read_keys(std::string_view options, OpenEnvironment& list) {
         if (key == "start") list.first = std::strtoll(std::string(value).c_str(), nullptr, 10);
     }
     if (list.reference.empty()) list.reference = list.label;  // enumitem refers by the label
+    return resume;
 }
 
 bool is_key_list(std::string_view options) {
@@ -152,9 +157,10 @@ bool is_key_list(std::string_view options) {
 
 void read_list_style(const RichState& r, OpenEnvironment& list, std::string_view options, int level) {
     if (level < 1 || level > 4) return;
+    int resume = 0;
     if (!trim_blanks_and_tabs(options).empty()) {
         if (is_key_list(options)) {
-            read_keys(options, list);
+            resume = read_keys(options, list);
         } else {
             std::string counter;
             list.label = short_form_template(trim_blanks_and_tabs(options), &counter);
@@ -172,6 +178,19 @@ void read_list_style(const RichState& r, OpenEnvironment& list, std::string_view
         else if (own_counter)
             list.label = level == 2 ? "(\\theenum" + level_name + ")" : "\\theenum" + level_name + ".";
         if (!list.label.empty()) list.reference = "\\theenum" + level_name;
+    }
+    const RichState::FinishedList& before = r.finished_lists[level - 1];
+    if (resume > 0) list.first = before.last + 1;
+    if (resume == 2 && list.label.empty()) {
+        list.label = before.label;
+        list.reference = before.reference;
+    }
+    if (list.first != 1 && list.label.empty()) {
+        // The wiki numbers every list from 1: one that starts elsewhere
+        // shows LaTeX's own labels.
+        static constexpr std::string_view kDefaultLabels[] = {"\\arabic*.", "(\\alph*)", "\\roman*.", "\\Alph*."};
+        list.label = std::string(kDefaultLabels[level - 1]);
+        list.reference = "\\theenum" + std::string(kLevels[level - 1]);
     }
     if (list.label.size() > kLongestLabel || list.reference.size() > kLongestLabel) list.label.clear();
     // A label that reads as the wiki's own numbers is left to the wiki.

@@ -119,6 +119,13 @@ struct RichState {
 
     // Declarations, from the preamble or the body.
     PaperVocabulary vocabulary;
+    // The last numbered list closed at each level, for enumitem's "resume":
+    // its last number and its labels.
+    struct FinishedList {
+        std::int64_t last = 0;
+        std::string label, reference;
+    };
+    FinishedList finished_lists[4];
     bool enumerate_package = false;  // \usepackage{enumerate}: "[(i)]" refers by the counter alone
     std::string source_folder;  // where the paper's own style files are
     int files_loading = 0;      // the paper's own files being read inside each other
