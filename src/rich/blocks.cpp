@@ -33,12 +33,15 @@ OpenEnvironment* innermost(RichState& r, OpenEnvironment::Kind kind) {
 
 // Skips the optional arguments and `count` brace arguments of an
 // environment's opening; kNoPosition when a brace does not close.
-std::size_t skip_environment_arguments(Walk& w, std::size_t at, std::size_t end, int count) {
+// The last brace argument read is kept in `last` when asked.
+std::size_t skip_environment_arguments(Walk& w, std::size_t at, std::size_t end, int count,
+                                       std::string_view* last = nullptr) {
     at = skip_optional_argument(w.index, at, false);
     for (int i = 0; i < count; ++i) {
         const Argument arg = read_argument(w, at, end);
         if (!arg.found) break;
         if (!arg.closed) return kNoPosition;
+        if (last != nullptr) *last = arg.text;
         at = skip_optional_argument(w.index, arg.next, false);
     }
     return at;
@@ -97,25 +100,13 @@ void open_theorem(Walk& w, std::string_view name, const TheoremKind& kind, std::
 
 void write_figure(JobState& job, const OpenEnvironment& figure) {
     if (figure.images.empty() && figure.captions.empty()) return;
-    write_wiki_line(job, "");
+    block_break(job, job.rich);
     std::vector<wiki::FigurePart> images;
     for (const FigureImage& image : figure.images) images.push_back({image.file, escape_bars(image.subcaption)});
     std::vector<std::string> captions;
     for (const std::string& caption : figure.captions) captions.push_back(escape_bars(caption));
     for (const std::string& line : wiki::figure_block(images, captions)) write_wiki_line(job, line);
-    write_wiki_line(job, "");
-}
-
-void write_table_row(JobState& job, TabularState& t, std::string row) {
-    if (t.rows_done == 0) {
-        t.first_row = std::move(row);
-        t.holding_first = true;
-    } else {
-        if (t.holding_first) write_wiki_line(job, t.first_row);
-        t.holding_first = false;
-        write_wiki_line(job, row);
-    }
-    ++t.rows_done;
+    block_break(job, job.rich);
 }
 
 void close_tabular(Walk& w) {
@@ -124,12 +115,11 @@ void close_tabular(Walk& w) {
         --t.depth;
         return;
     }
-    end_table_row(w);
-    if (t.holding_first) write_wiki_line(w.job, t.first_row);
+    finish_table_rows(w);
     t = TabularState{};
     // Rows end a table on the wiki only at an empty line; inside a table
     // environment its caption row comes first.
-    if (innermost(w.r, OpenEnvironment::table) == nullptr) write_wiki_line(w.job, "");
+    if (innermost(w.r, OpenEnvironment::table) == nullptr) block_break(w.job, w.r);
 }
 
 // Closes the environment at `index` of the open ones, with all opened
@@ -142,6 +132,8 @@ void close_environment(Walk& w, std::size_t index) {
         if (!r.numbered_lists.empty() && r.numbered_lists.back() == r.environments.size()) r.numbered_lists.pop_back();
         switch (env.kind) {
             case OpenEnvironment::list:
+                if (env.level >= 1 && env.level <= 4)
+                    r.finished_lists[env.level - 1] = {env.first + env.items - 1, env.label, env.reference};
                 flush_line(w.job, r);
                 if (--r.list_depth == 0) write_wiki_line(w.job, "");
                 r.target = env.saved_target;
@@ -169,7 +161,7 @@ void close_environment(Walk& w, std::size_t index) {
                 flush_line(w.job, r);
                 for (const std::string& caption : env.captions)
                     write_wiki_line(w.job, wiki::caption_row(escape_bars(caption)));
-                write_wiki_line(w.job, "");
+                block_break(w.job, r);
                 r.target = env.saved_target;
                 break;
             case OpenEnvironment::tabular:
@@ -233,6 +225,20 @@ void flush_line(JobState& job, RichState& r) {
     r.out_continues = false;
 }
 
+void flush_before_block(JobState& job, RichState& r) {
+    // An item whose line holds only its marker is no item on the wiki: the
+    // block would go on in the item before.
+    if (r.out_continues && r.out_markup > 0 && trim_blanks_and_tabs(r.out).size() == r.out_markup) {
+        r.out.resize(r.out_markup);
+        r.out.append(wiki::kLineBreak);
+    }
+    flush_line(job, r);
+}
+
+void block_break(JobState& job, RichState& r) {
+    if (r.list_depth == 0) write_wiki_line(job, "");
+}
+
 void paragraph_break(JobState& job, RichState& r) {
     flush_line(job, r);
     // Inside a list or a table an empty line would end it on the wiki.
@@ -269,7 +275,14 @@ std::size_t open_display(const Opening& o) {
 std::size_t open_list_environment(const Opening& o) {
     const std::size_t p = skip_environment_arguments(o.w, o.p, o.end, o.spec.arguments);
     if (p == kNoPosition) return kNoPosition;
+    // "[(i)]", "[label=\alph*)]": the list's own labels.
+    const std::size_t options_end = skip_optional_argument(o.w.index, o.p, false);
+    const std::string_view options =
+        options_end == o.p ? std::string_view() : o.w.text.substr(o.p + 1, options_end - o.p - 2);
     open_list(o.w, o.name, o.spec.marker);
+    RichState& r = o.w.r;
+    if (o.spec.marker == '+')
+        read_list_style(r, r.environments.back(), options, static_cast<int>(r.numbered_lists.size()));
     return p;
 }
 
@@ -297,8 +310,11 @@ std::size_t open_container(const Opening& o, OpenEnvironment::Kind kind) {
     RichState& r = o.w.r;
     const std::size_t p = skip_environment_arguments(o.w, o.p, o.end, o.spec.arguments);
     if (p == kNoPosition) return kNoPosition;
-    if (kind == OpenEnvironment::figure || kind == OpenEnvironment::table || o.place.top()) flush_line(o.w.job, r);
-    if (kind == OpenEnvironment::table) write_wiki_line(o.w.job, "");
+    if (kind == OpenEnvironment::figure || kind == OpenEnvironment::table)
+        flush_before_block(o.w.job, r);
+    else if (o.place.top())
+        flush_line(o.w.job, r);
+    if (kind == OpenEnvironment::table) block_break(o.w.job, r);
     r.environments.push_back(environment(kind, o.name, r));
     return p;
 }
@@ -312,14 +328,15 @@ std::size_t open_subfigure(const Opening& o) {
 
 std::size_t open_tabular(const Opening& o) {
     RichState& r = o.w.r;
-    const std::size_t p = skip_environment_arguments(o.w, o.p, o.end, o.spec.arguments);
+    std::string_view columns;  // the column spec, the last argument
+    const std::size_t p = skip_environment_arguments(o.w, o.p, o.end, o.spec.arguments, &columns);
     if (p == kNoPosition) return kNoPosition;
-    flush_line(o.w.job, r);
-    if (r.tabular.depth == 0 && innermost(r, OpenEnvironment::table) == nullptr) write_wiki_line(o.w.job, "");
-    if (r.tabular.depth++ == 0) {
-        r.tabular = TabularState{};
-        r.tabular.depth = 1;
-    }
+    flush_before_block(o.w.job, r);
+    if (r.tabular.depth == 0 && innermost(r, OpenEnvironment::table) == nullptr) block_break(o.w.job, r);
+    if (r.tabular.depth == 0)
+        start_table_rows(r, columns);
+    else
+        ++r.tabular.depth;
     r.environments.push_back(environment(OpenEnvironment::tabular, o.name, r));
     return p;
 }
@@ -418,6 +435,24 @@ std::size_t start_item(Walk& w, std::size_t at, std::size_t end) {
         r.out = label.empty() ? "" : label + " ";
         return text;
     }
+    if (!list->label.empty()) {
+        // The list's own labels: the label as text after an unnumbered
+        // marker, so that the reader sees what the paper prints.
+        const bool numbered_item = label.empty();  // "\item[x]" takes no number
+        if (numbered_item) {
+            const std::int64_t n = list->first + list->items;
+            label = translate_text(w.job, r, item_label_source(r, list->label, n, list->level));
+            list->item_reference =
+                translate_text(w.job, r, item_label_source(r, list->reference, n, list->level), nullptr,
+                               Context::plain);
+            step_item(r, *list);
+        }
+        r.out = wiki::item_marker(false, r.list_depth);
+        r.out_markup = r.out.size();
+        if (!label.empty()) r.out += label + " ";
+        r.out_continues = true;
+        return text;
+    }
     step_item(r, *list);
     if (list->marker == ':') {
         r.out = wiki::description_item(escape_bars(label));
@@ -472,16 +507,7 @@ void write_title_block(Walk& w) {
     flush_line(w.job, r);
     // Copies: a \title inside the title would replace the text being read.
     const std::string title = r.title, author = r.author, date_text = r.date;
-    const auto translate = [&](const std::string& source) {
-        LatexIndex index;
-        Walk sub(w.job, r, index);
-        sub.text = source;
-        index_latex(source, sub.index);
-        sub.nesting = 1;
-        std::string text;
-        walk(sub, 0, source.size(), {Context::text, &text});
-        return std::string(trim_blanks_and_tabs(text));
-    };
+    const auto translate = [&](const std::string& source) { return translate_text(w.job, r, source); };
     if (!trim_blanks_and_tabs(title).empty())
         write_wiki_line(w.job, wiki::escape_line_start(wiki::heading(1, translate(title)), 1));
     std::string line;
@@ -505,33 +531,6 @@ void write_title_block(Walk& w) {
 void write_contents(Walk& w) {
     flush_line(w.job, w.r);
     write_wiki_line(w.job, wiki::kContents);
-}
-
-void end_table_cell(Walk& w) {
-    TabularState& t = w.r.tabular;
-    t.cells.emplace_back(trim_blanks_and_tabs(t.cell));
-    t.cell.clear();
-}
-
-void end_table_row(Walk& w) {
-    TabularState& t = w.r.tabular;
-    if (t.cells.empty() && trim_blanks_and_tabs(t.cell).empty()) {
-        t.cell.clear();
-        return;
-    }
-    end_table_cell(w);
-    std::string row = wiki::table_row(t.cells);
-    t.cells.clear();
-    write_table_row(w.job, t, std::move(row));
-}
-
-void table_rule(Walk& w) {
-    TabularState& t = w.r.tabular;
-    // A rule right under the first row sets it off as the header.
-    if (t.holding_first && t.rows_done == 1 && t.cells.empty() && trim_blanks_and_tabs(t.cell).empty()) {
-        write_wiki_line(w.job, wiki::header_row(t.first_row));
-        t.holding_first = false;
-    }
 }
 
 std::size_t figure_images(RichState& r) {

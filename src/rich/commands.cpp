@@ -85,7 +85,7 @@ void add_text(CommandTable& m) {
          "backmatter", "FloatBarrier", "listoffigures", "listoftables", "printindex", "makeindex",
          "ignorespaces", "unskip", "onecolumn", "twocolumn", "null", "leavevmode", "strut", "break",
          "printbibliography", "today", "footnotemark", "hrule", "smallbreak", "medbreak",
-         "bigbreak", "justifying", "noalign"},
+         "bigbreak", "justifying"},
         {"", nothing_command});
 }
 
@@ -97,7 +97,14 @@ void add_floats_and_declarations(CommandTable& m) {
     add(m, {"subfloat", "subfigure"}, {"om", subfloat_command});
     add(m, {"multicolumn"}, {"momom", multicolumn_command});
     add(m, {"multirow"}, {"momom", multirow_command});
-    add(m, {"hline", "toprule", "midrule", "bottomrule", "cline", "cmidrule"}, {"", rule_command});
+    add(m, {"hline", "toprule", "midrule", "bottomrule", "cline", "cmidrule", "specialrule", "hhline",
+         "addlinespace", "morecmidrules"},
+        {"", rule_command});
+    add(m, {"tabularnewline"}, {"o", row_end_command});
+    // How a table looks, which the wiki decides: nothing reaches a cell.
+    add(m, {"rowcolor", "cellcolor", "noalign"}, {kDrop1, drop_command});
+    add(m, {"rowcolors"}, {kDrop3, drop_command});
+    add(m, {"arraystretch", "endhead", "endfirsthead", "endfoot", "endlastfoot"}, {"", nothing_command});
     // Declarations, and what goes with its arguments.
     add(m, {"color", "index", "glossary", "vspace", "addvspace", "phantom", "hphantom", "vphantom",
          "thispagestyle", "pagestyle", "pagenumbering", "markright", "theoremstyle", "glsadd",

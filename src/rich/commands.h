@@ -81,6 +81,7 @@ std::size_t font_switch(CommandCall&, const CommandArguments&);
 std::size_t text_of_last_argument(CommandCall&, const CommandArguments&);
 std::size_t horizontal_space(CommandCall&, const CommandArguments&);
 std::size_t line_break(CommandCall&, const CommandArguments&);
+std::size_t row_end_command(CommandCall&, const CommandArguments&);
 std::size_t paragraph_command(CommandCall&, const CommandArguments&);
 std::size_t verb_command(CommandCall&, const CommandArguments&);
 std::size_t mintinline_command(CommandCall&, const CommandArguments&);

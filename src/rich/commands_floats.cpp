@@ -1,6 +1,7 @@
 // Images, captions and the commands of tables: cells over columns and
 // rows, and rules.
 #include <cstdlib>
+#include <optional>
 
 #include "core/job_state.h"
 #include "io/text_helpers.h"
@@ -72,22 +73,55 @@ std::size_t multirow_command(CommandCall& call, const CommandArguments& a) {
     return spanning_cell(call, a, false);
 }
 
-// "\hline" and its kin; a rule right under a table's first row makes that
-// row its header.
+namespace {
+
+// What each command between a table's rows says, and what it takes after
+// its name: an optional width ("\midrule[1pt]"), a trim in parentheses
+// ("\cmidrule(lr){2-3}"), brace arguments.
+struct RowSeparator {
+    std::string_view name;
+    std::optional<TableRule> rule;  // none: a space only
+    bool width = false;
+    bool trim = false;
+    int arguments = 0;
+};
+
+constexpr RowSeparator kRowSeparators[] = {
+    {"hline", TableRule::full},
+    {"toprule", TableRule::top, true},
+    {"midrule", TableRule::middle, true},
+    {"bottomrule", TableRule::bottom, true},
+    {"cline", TableRule::partial, false, false, 1},
+    {"cmidrule", TableRule::partial, true, true, 1},
+    {"specialrule", TableRule::full, false, false, 3},
+    {"hhline", TableRule::full, false, false, 1},
+    {"addlinespace", std::nullopt, true},
+    {"morecmidrules", std::nullopt},
+};
+
+}  // namespace
+
+// The rules and spaces between a table's rows leave nothing on the page;
+// a rule may tell that the rows above it are the header.
 std::size_t rule_command(CommandCall& call, const CommandArguments&) {
     Walk& w = call.w;
     const std::string_view t = w.text;
+    const RowSeparator* separator = nullptr;
+    for (const RowSeparator& s : kRowSeparators)
+        if (s.name == call.name) separator = &s;
     std::size_t p = call.after;
-    if (call.name == "cmidrule" && p < call.end && t[p] == '(') {
+    if (separator->width) p = skip_optional_argument(w.index, p, false);
+    if (separator->trim && p < call.end && t[p] == '(') {
         const std::size_t close = t.find(')', p);
         if (close != std::string_view::npos && close < call.end) p = close + 1;
     }
-    if (call.name == "cline" || call.name == "cmidrule") {
-        const CommandArguments columns = read_arguments(w, "oomo", p, call.end);
-        if (columns.status == CommandArguments::unclosed) return call.unclosed(call.after);
-        p = columns.next;
+    for (int i = 0; i < separator->arguments; ++i) {
+        const Argument arg = read_argument(w, p, call.end);
+        if (!arg.found) break;
+        if (!arg.closed) return call.unclosed(call.after);
+        p = arg.next;
     }
-    if (call.top() && w.r.tabular.depth > 0 && (call.name == "hline" || call.name == "midrule")) table_rule(w);
+    if (call.top() && w.r.tabular.depth > 0 && separator->rule) table_rule(w, *separator->rule);
     return p;
 }
 

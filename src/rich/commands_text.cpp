@@ -232,6 +232,9 @@ std::size_t line_break(CommandCall& call, const CommandArguments& a) {
     return a.next;
 }
 
+// "\tabularnewline" ends a table's row as "\\\\" does.
+std::size_t row_end_command(CommandCall& call, const CommandArguments& a) { return break_line(call, a.next); }
+
 std::size_t paragraph_command(CommandCall& call, const CommandArguments&) {
     if (call.top())
         paragraph_break(call.w.job, call.w.r);

@@ -97,6 +97,11 @@ std::size_t translate_optional_argument(Walk& w, std::size_t at, bool skip_blank
                                         std::string& text, Context outer);
 // Reads the brace argument at `at` (blanks before it skipped).
 Argument read_argument(Walk& w, std::size_t at, std::size_t end);
+// The translation of `source`, text held apart from the line being walked
+// (the title block, the text between a display's rows), trimmed.
+// `rows` says where its source lines start, as a logical line's do.
+std::string translate_text(JobState& job, RichState& r, std::string_view source,
+                           const std::vector<RowStart>* rows = nullptr, Context context = Context::text);
 // Where text at the top of the line goes: the current table cell or line.
 std::string& line_sink(RichState& r);
 // Where text goes in `place`: the line's sink at the top, else its text.
@@ -128,7 +133,14 @@ void write_title_block(Walk& w);
 // The body has ended: every environment still open writes what it holds.
 void close_all_environments(Walk& w);
 void write_contents(Walk& w);
-void table_rule(Walk& w);
+// --- table_rows.cpp ---------------------------------------------------------
+// The rules of a table: above the first row, the middle one of booktabs, a
+// full one (\hline), one under some columns, the bottom one.
+enum class TableRule : std::uint8_t { top, middle, full, partial, bottom };
+// A table opens with `column_spec` ("l|rr", "*{3}{c}"), or has ended.
+void start_table_rows(RichState& r, std::string_view column_spec);
+void finish_table_rows(Walk& w);
+void table_rule(Walk& w, TableRule rule);
 void end_table_cell(Walk& w);
 void end_table_row(Walk& w);
 // The innermost figure's images so far; an image added to it; the caption
@@ -140,6 +152,12 @@ void set_caption(Walk& w, std::string text, bool numbered);
 // The wiki line being built is complete: written, unless it is blank.
 void flush_line(JobState& job, RichState& r);
 void paragraph_break(JobState& job, RichState& r);
+// The line is complete and a block (an image, a table) follows it.
+void flush_before_block(JobState& job, RichState& r);
+// A block has ended: an empty line ends it on the wiki, except inside a
+// list, which the empty line would end too; there what follows goes on in
+// the item.
+void block_break(JobState& job, RichState& r);
 void write_wiki_line(JobState& job, std::string_view line);
 bool in_figure(const RichState& r);
 // The writing pass's ends: a wiki line onto the page, a heading written.
@@ -147,6 +165,13 @@ void write_page_line(JobState& job, std::string_view line);
 void write_heading(Walk& w, int level, bool numbered, const Argument& arg, const std::string& title);
 // The learning pass's end for headings: the plain title and number learnt.
 void learn_heading(Walk& w, int level, bool numbered, const Argument& arg, const std::string& title);
+
+// --- item_labels.cpp ---------------------------------------------------------
+// The label style of a numbered list `level` deep among numbered lists,
+// from the options of its \begin and the paper's \labelenumi.
+void read_list_style(const RichState& r, OpenEnvironment& list, std::string_view options, int level);
+// A label template with the item's number `n` put in, as LaTeX source.
+std::string item_label_source(const RichState& r, const std::string& label, std::int64_t n, int level);
 
 // --- math.cpp ---------------------------------------------------------------
 // An inline formula: registered, its reference appended to `out` (in plain

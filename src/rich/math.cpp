@@ -27,8 +27,8 @@ std::string_view base_name_of(std::string_view environment) {
 }
 
 // The position after the brace group that starts at `open`, nesting
-// counted; text.size() when it does not close.
-std::size_t after_group(std::string_view text, std::size_t open) {
+// counted; kNoPosition when it does not close.
+std::size_t group_end(std::string_view text, std::size_t open) {
     int depth = 0;
     for (std::size_t p = open; p < text.size(); ++p) {
         if (text[p] == '\\') {
@@ -39,7 +39,13 @@ std::size_t after_group(std::string_view text, std::size_t open) {
             return p + 1;
         }
     }
-    return text.size();
+    return kNoPosition;
+}
+
+// The same, text.size() when it does not close.
+std::size_t after_group(std::string_view text, std::size_t open) {
+    const std::size_t end = group_end(text, open);
+    return end == kNoPosition ? text.size() : end;
 }
 
 // The text with each run of blanks and line ends made one blank.
@@ -206,7 +212,7 @@ namespace {
 
 // A complete display formula: its numbers and labels, its page, its
 // reference (inline into `out` where a line cannot take a block).
-void finish_display(JobState& job, RichState& r, const OpenDisplay& d, std::string* out) {
+void finish_formula(JobState& job, RichState& r, const OpenDisplay& d, std::string* out) {
     const std::string_view base = base_name_of(d.environment);
     const EnvironmentSpec& spec = environment_spec(d.environment);
     const bool numbered = spec.numbered;
@@ -260,16 +266,157 @@ void finish_display(JobState& job, RichState& r, const OpenDisplay& d, std::stri
         (out != nullptr ? *out : line_sink(r)).append(reference);
         return;
     }
-    flush_line(job, r);
+    flush_before_block(job, r);
     equation_reference(reference, false, number, job.equation_prefix, job.settings);
+    std::string numbers;
+    for (std::size_t i = 0; i < shown.size(); ++i) numbers.append((i == 0 ? "(" : ", (") + shown[i] + ")");
+    // The numbers stand under the image; inside a list item above it, as
+    // the item's text after them would go on in their right-aligned line.
+    const bool numbers_above = !numbers.empty() && r.list_depth > 0;
+    if (numbers_above) write_wiki_line(job, wiki::right_aligned(numbers));
     write_wiki_line(job, reference);
-    if (!shown.empty()) {
-        std::string numbers;
-        for (std::size_t i = 0; i < shown.size(); ++i)
-            numbers.append((i == 0 ? "(" : ", (") + shown[i] + ")");
-        write_wiki_line(job, wiki::right_aligned(numbers));
+    if (!numbers.empty() && !numbers_above) write_wiki_line(job, wiki::right_aligned(numbers));
+    block_break(job, r);
+}
+
+// "\intertext{text}" (or \shortintertext) between the rows of an
+// alignment: where it stands and where its text is.
+struct Intertext {
+    std::size_t at = kNoPosition;     // its backslash
+    std::size_t text_begin = 0, text_end = 0;
+    std::size_t next = 0;             // after its closing brace
+};
+
+// The first \intertext at or after `from` at the top of `content`, outside
+// groups and inner environments (whose own \intertext typesets there); one
+// whose text does not close is no cut.
+Intertext find_intertext(std::string_view content, std::size_t from) {
+    int environments = 0;
+    int braces = 0;
+    for (std::size_t p = from; p < content.size(); ++p) {
+        const char c = content[p];
+        if (c == '{') ++braces;
+        if (c == '}') --braces;
+        if (c != '\\') continue;
+        const std::size_t length = command_name_length(content, p);
+        const std::string_view name = content.substr(p + 1, length);
+        if (name == "begin") ++environments;
+        if (name == "end") --environments;
+        std::size_t open = p + 1 + length;
+        while (open < content.size() && (content[open] == ' ' || content[open] == '\n')) ++open;
+        const bool intertext = name == "intertext" || name == "shortintertext";
+        if (intertext && braces == 0 && environments == 0 && open < content.size() && content[open] == '{') {
+            const std::size_t close = group_end(content, open);
+            // A text that does not close leaves the rest of the display in
+            // its group: nothing after it is at the top.
+            if (close == kNoPosition) return {};
+            return {p, open + 1, close - 1, close};
+        }
+        p += std::max<std::size_t>(length, 1);
     }
-    write_wiki_line(job, "");
+    return {};
+}
+
+// The display's lines between bytes `from` and `to` of their text joined
+// (each line followed by "\n", line i starting at starts[i]), each piece
+// with the row of the line it comes from.
+OpenDisplay display_piece(const OpenDisplay& d, const std::vector<std::size_t>& starts, std::string_view content,
+                          std::size_t from, std::size_t to) {
+    OpenDisplay piece;
+    piece.environment = d.environment;
+    piece.argument = d.argument;
+    std::size_t i = static_cast<std::size_t>(std::upper_bound(starts.begin(), starts.end(), from) - starts.begin()) - 1;
+    std::size_t p = from;
+    while (p < to && i < d.lines.size()) {
+        const std::size_t line_end = std::min(starts[i] + d.lines[i].size(), to);
+        if (line_end > p) {
+            piece.lines.emplace_back(content.substr(p, line_end - p));
+            piece.rows.push_back(d.rows[i]);
+            piece.columns.push_back(d.columns[i] + static_cast<std::int64_t>(p - starts[i]));
+        }
+        ++i;
+        p = i < starts.size() ? starts[i] : to;
+    }
+    return piece;
+}
+
+// The rows before an \intertext end with the "\\" that leads to it; in the
+// image of those rows alone it would only add an empty row.
+void drop_final_row_break(OpenDisplay& piece) {
+    while (!piece.lines.empty() && trim_blanks_and_tabs(piece.lines.back()).empty()) {
+        piece.lines.pop_back();
+        piece.rows.pop_back();
+        piece.columns.pop_back();
+    }
+    if (piece.lines.empty()) return;
+    std::string_view last = trim_blanks_and_tabs(piece.lines.back());
+    const bool row_break = last.size() >= 2 && last.substr(last.size() - 2) == "\\\\" &&
+                           (last.size() == 2 || last[last.size() - 3] != '\\');
+    if (row_break) last.remove_suffix(2);
+    piece.lines.back() = std::string(last);
+}
+
+bool is_blank_piece(const OpenDisplay& piece) {
+    return std::all_of(piece.lines.begin(), piece.lines.end(),
+                       [](const std::string& line) { return trim_blanks_and_tabs(line).empty(); });
+}
+
+// The text of an \intertext: a paragraph of its own between the two images,
+// or, where the formula stands inside a line, text between the references.
+void write_intertext(JobState& job, RichState& r, std::string_view source, const std::vector<RowStart>& rows,
+                     std::string* out) {
+    // The text was read over lines; the walk reads it as one.
+    std::string joined(source);
+    std::replace(joined.begin(), joined.end(), '\n', ' ');
+    const std::string text = translate_text(job, r, joined, &rows);
+    if (text.empty()) return;
+    if (out != nullptr || r.tabular.depth > 0) {
+        std::string& sink = out != nullptr ? *out : line_sink(r);
+        sink.append(" " + text + " ");
+        return;
+    }
+    flush_line(job, r);
+    r.out = text;
+    flush_line(job, r);
+    block_break(job, r);
+}
+
+// A complete display formula. \intertext splits it: the rows before it one
+// formula, its text a paragraph, the rows after it another formula, numbered
+// on from the first.
+void finish_display(JobState& job, RichState& r, const OpenDisplay& d, std::string* out) {
+    std::string content;
+    std::vector<std::size_t> starts;
+    for (const std::string& line : d.lines) {
+        starts.push_back(content.size());
+        content.append(line);
+        content.push_back('\n');
+    }
+    Intertext cut = find_intertext(content, 0);
+    if (cut.at == kNoPosition) {
+        finish_formula(job, r, d, out);
+        return;
+    }
+    std::size_t from = 0;
+    for (; cut.at != kNoPosition; cut = find_intertext(content, from)) {
+        OpenDisplay before = display_piece(d, starts, content, from, cut.at);
+        drop_final_row_break(before);
+        if (!is_blank_piece(before)) finish_formula(job, r, before, out);
+        // Where each source line starts, counted from the text's first byte,
+        // for the rows and columns of formulas inside it.
+        std::vector<RowStart> rows;
+        const auto first = std::upper_bound(starts.begin(), starts.end(), cut.text_begin) - 1;
+        for (std::size_t i = static_cast<std::size_t>(first - starts.begin());
+             i < starts.size() && starts[i] < cut.text_end; ++i)
+            rows.push_back({static_cast<std::int64_t>(starts[i]) - static_cast<std::int64_t>(cut.text_begin) -
+                                d.columns[i],
+                            d.rows[i]});
+        write_intertext(job, r, std::string_view(content).substr(cut.text_begin, cut.text_end - cut.text_begin),
+                        rows, out);
+        from = cut.next;
+    }
+    const OpenDisplay after = display_piece(d, starts, content, from, content.size());
+    if (!is_blank_piece(after)) finish_formula(job, r, after, out);
 }
 
 std::string end_marker_of(std::string_view environment) {
@@ -323,6 +470,7 @@ std::size_t display_formula(Walk& w, std::string_view environment, std::string_v
     if (close != std::string_view::npos) {
         d.lines.emplace_back(w.text.substr(content, close - content));
         d.rows.push_back(row_of(w, content));
+        d.columns.push_back(column_of(w, content));
         if (environment_spec(environment).inline_math) {
             inline_formula(w, place.context, trim_blanks_and_tabs(d.lines.front()), content, close,
                            sink_of(w, place));
@@ -341,7 +489,9 @@ std::size_t display_formula(Walk& w, std::string_view environment, std::string_v
     const std::string_view rest = trim_blanks_and_tabs(w.text.substr(content, end - content));
     if (!rest.empty()) {
         d.lines.emplace_back(rest);
-        d.rows.push_back(row_of(w, content));
+        const std::size_t first = static_cast<std::size_t>(rest.data() - w.text.data());
+        d.rows.push_back(row_of(w, first));
+        d.columns.push_back(column_of(w, first));
         d.bytes = rest.size();
     }
     w.r.display = std::move(d);
@@ -355,6 +505,7 @@ std::size_t display_line(JobState& job, RichState& r, std::string_view line) {
     if (!formula.empty()) {
         d.lines.emplace_back(formula);
         d.rows.push_back(job.line_number);
+        d.columns.push_back(static_cast<std::int64_t>(formula.data() - line.data()));
         d.bytes += formula.size();
     }
     if (close == std::string_view::npos) {

@@ -172,6 +172,11 @@ void step_item(RichState& r, OpenEnvironment& list) {
         const OpenEnvironment& env = r.environments[r.numbered_lists[k]];
         const std::size_t level = k + 1;
         const std::int64_t n = env.items - 1;
+        if (!env.label.empty()) {
+            // A list with its own labels refers to its item as its label says.
+            number += env.item_reference;
+            continue;
+        }
         if (level == 1) number = std::to_string(env.items);
         if (level == 2) number += std::string(1, static_cast<char>('a' + n % 26));
         if (level == 3) number.insert(number.size() - 1, "(").append(")" + roman(env.items));

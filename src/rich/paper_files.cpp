@@ -72,6 +72,7 @@ std::size_t own_package_command(CommandCall& call, const CommandArguments& a) {
     std::stringstream names{std::string(a[1].text)};
     std::string name;
     while (std::getline(names, name, ',')) {
+        if (trim_blanks_and_tabs(name) == "enumerate") call.w.r.enumerate_package = true;
         const std::string path = own_file(call.w.r.source_folder, name, ".sty");
         if (!path.empty()) read_file_declarations(call.w, path);
     }

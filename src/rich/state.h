@@ -70,6 +70,13 @@ struct OpenEnvironment {
     std::string name;          // as written in \begin{...}
     char marker = '-';         // list: '-', '+', ':' (description), 'b' (bibliography)
     std::int64_t items = 0;    // list: items so far
+    // A numbered list's own labels, as LaTeX templates ("(\roman*)"); empty
+    // where the wiki's numbers show them.
+    std::string label;
+    std::string reference;           // how \ref prints an item
+    std::int64_t first = 1;          // the number of the first item
+    int level = 0;                   // numbered lists it stands in, itself included
+    std::string item_reference;      // the current item's, as \ref prints it
     LabelTarget saved_target;  // restored when the environment closes
     std::vector<FigureImage> images;    // figure: its images
     std::vector<std::string> captions;  // figure, table: translated, numbered
@@ -83,17 +90,20 @@ struct OpenDisplay {
     std::string end_marker;   // "\end{align*}", "\]", "$$"
     std::string argument;     // alignat's column count
     std::vector<std::string> lines;
-    std::vector<std::int64_t> rows;
+    std::vector<std::int64_t> rows;     // the source row of each line
+    std::vector<std::int64_t> columns;  // the source column of each line's first byte
     std::size_t bytes = 0;
 };
 
 struct TabularState {
     int depth = 0;                   // open tabulars; only the outer one makes rows
+    std::size_t columns = 0;         // cells every row has; 0 until known
     std::vector<std::string> cells;  // cells of the row being read
     std::string cell;                // the cell being read
     std::int64_t rows_done = 0;      // rows completed
-    std::string first_row;           // held back until a rule tells if it is a header
-    bool holding_first = false;
+    std::vector<std::string> held;   // rows held back until a rule tells if they are the header
+    bool header_decided = false;     // the header is written, or there is none
+    bool top_rule = false;           // a \toprule above the first row
 };
 
 // Where a byte of the logical line came from, for the rows and columns of
@@ -109,6 +119,14 @@ struct RichState {
 
     // Declarations, from the preamble or the body.
     PaperVocabulary vocabulary;
+    // The last numbered list closed at each level, for enumitem's "resume":
+    // its last number and its labels.
+    struct FinishedList {
+        std::int64_t last = 0;
+        std::string label, reference;
+    };
+    FinishedList finished_lists[4];
+    bool enumerate_package = false;  // \usepackage{enumerate}: "[(i)]" refers by the counter alone
     std::string source_folder;  // where the paper's own style files are
     int files_loading = 0;      // the paper's own files being read inside each other
     std::unordered_map<std::string, TheoremKind> theorems;

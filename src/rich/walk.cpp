@@ -105,6 +105,21 @@ std::string translate_argument(Walk& w, const Argument& arg, Context outer) {
     return text;
 }
 
+std::string translate_text(JobState& job, RichState& r, std::string_view source, const std::vector<RowStart>* rows,
+                           Context context) {
+    // A copy: what the walk declares may replace the text it is reading.
+    const std::string text(source);
+    LatexIndex index;
+    Walk sub(job, r, index);
+    sub.text = text;
+    sub.rows = rows;
+    index_latex(text, sub.index);
+    sub.nesting = 1;
+    std::string out;
+    walk(sub, 0, text.size(), {context, &out});
+    return std::string(trim_blanks_and_tabs(out));
+}
+
 std::size_t walk(Walk& w, std::size_t pos, std::size_t end, Place place) {
     // Only the walk over a whole logical line, at its top, may stop at an
     // unclosed construct and carry it on to the next source line.

@@ -58,6 +58,17 @@ inline std::vector<PathologicalCase> rich_pathological_cases() {
         {"items_in_lists_on_one_line", repeated("\\begin{itemize}\n\\item ", 100000)},
         {"figures_with_formula_captions", repeated("\\begin{figure}\\caption{$c$}", 50000)},
         {"nested_tables", repeated("\\begin{tabular}{l}a&b\\\\", 50000)},
+        {"intertexts_in_one_align", "\\begin{align}\n" + repeated("a\\\\\\intertext{t $x$}", 50000) + "\n\\end{align}"},
+        {"unclosed_intertexts", "\\begin{align}\n" + repeated("a\\intertext{\n", 3000) + "\\end{align}"},
+        {"table_of_a_million_cells", "\\begin{tabular}{" + std::string(1000000, 'c') + "}\n" +
+                                         repeated("a&", 1000000) + "\\\\\n" + repeated("\\hline b\\\\\n", 100000) +
+                                         "\\end{tabular}"},
+        {"column_repeats_inside_each_other", "\\begin{tabular}{" + repeated("*{99999999999}{", 100000) + "c" +
+                                                 std::string(100000, '}') + "}\n" + repeated("x\\\\", 100000)},
+        {"long_item_labels", "\\begin{enumerate}[label=" + std::string(1000000, 'x') + "\\arabic*]\n" +
+                                 repeated("\\item ", 100000)},
+        {"many_labelled_items", "\\renewcommand{\\labelenumi}{(\\theenumi)}" +
+                                    repeated("\\begin{enumerate}[label=(\\roman*)]\\item\\label{x}\\ref{x}", 20000)},
         {"nested_aligns", repeated("\\begin{align}\n", 10000) + repeated("x\n", 100000)},
         {"labels_references_headings", repeated("\\label{a}\\ref{a}\\section{s}", 50000)},
         {"accents_without_letters", repeated("\\'", 100000) + repeated("\\c{", 100000)},
