@@ -257,3 +257,24 @@ TEST(RichPapers, ThePapersOwnVocabularyTypesets) {
         EXPECT_EQ(render.exit_status, 0) << name << ": " << render.err;
     }
 }
+
+// A drawing is typeset as written, on a page without the display's frame:
+// latex makes an image of it.
+TEST(RichPapers, DrawingsBecomeImages) {
+    REQUIRE_TEX();
+    Sandbox box;
+    write_file(box.path("paper.tex"), "\\documentclass{article}\n\\begin{document}\nA picture:\n"
+                                      "\\begin{picture}(40,20)\n\\put(0,0){\\line(2,1){40}}\n"
+                                      "\\put(20,10){\\circle{10}}\n\\end{picture}\nafter it.\n\\end{document}\n");
+    ASSERT_EQ(run_kelvarin(box.dir, {"--rich", "paper.tex"}).exit_status, 0);
+    const RunResult render = run_program(KELVARIN_RENDER_BIN, box.dir, {"paper.eq.tex"});
+    EXPECT_EQ(render.exit_status, 0) << render.err;
+    const std::string image = read_file(box.path("paper.eq1.gif"));
+    ASSERT_GT(image.size(), 10u);
+    EXPECT_EQ(image.substr(0, 3), "GIF");
+    // Wider than high, as the picture is: not an empty page's speck.
+    const unsigned width = static_cast<unsigned char>(image[6]) | static_cast<unsigned char>(image[7]) << 8;
+    const unsigned height = static_cast<unsigned char>(image[8]) | static_cast<unsigned char>(image[9]) << 8;
+    EXPECT_GT(width, 40u);
+    EXPECT_GT(width, height);
+}

@@ -37,11 +37,12 @@ void write_page(LineOutput& out, const EquationRegistry& registry,
     }
     add_to_line(out, fmt::kPositionEnd);
     finish_line(out);
-    // Inline formulas are set as display math too.
-    write_line(out, fmt::kPageOpen);
+    // Inline formulas are set as display math too; a drawing (a picture
+    // environment) is typeset as it stands.
+    if (!rec.bare) write_line(out, fmt::kPageOpen);
     for (std::size_t k = 0, n = equation_line_count(rec); k < n; ++k)
         write_line(out, equation_line(registry, rec, k));
-    write_line(out, fmt::kPageClose);
+    if (!rec.bare) write_line(out, fmt::kPageClose);
     write_line(out, fmt::kPageEnd);
     write_empty_line(out);
 }

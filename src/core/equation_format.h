@@ -44,7 +44,9 @@ constexpr std::string_view kColumn = ", column : ";
 constexpr std::string_view kRange = " - ";
 constexpr std::string_view kPositionEnd = ")";
 
-// Every formula, inline ones too, is set as display math on a page of its own.
+// Every formula, inline ones too, is set as display math on a page of its
+// own; a drawing of rich mode (a tikzpicture, a picture ...) is the one page
+// without the display's frame.
 constexpr std::string_view kPageOpen = "\\[";
 constexpr std::string_view kPageClose = "\\]";
 constexpr std::string_view kPageEnd = "\\newpage";

@@ -24,6 +24,7 @@ struct EquationRecord {
     std::int64_t last_row = 0;        // source row of the last formula line
     std::int64_t first_column = -1;   // inline: byte position of the opening "$"
     std::int64_t last_column = -1;    // inline: byte position of the closing "$"
+    bool bare = false;                // a drawing: its lines are typeset as they are, not as display math
 };
 
 // What the registry keeps of a formula: where it stood and where its text
@@ -31,6 +32,7 @@ struct EquationRecord {
 // a million formulas costs no million allocations, and no million frees.
 struct KeptEquation {
     bool is_inline = false;
+    bool bare = false;
     std::int64_t first_row = 0;
     std::int64_t last_row = 0;
     std::int64_t first_column = -1;

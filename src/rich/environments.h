@@ -19,6 +19,7 @@ struct EnvironmentSpec {
     bool numbered = false;      // display: numbered unless starred
     bool numbers_rows = false;  // display: each row, up to "\\", numbered of its own
     bool inline_math = false;   // display: "math", an inline formula written as an environment
+    bool drawing = false;       // display: a picture, typeset as written and shown as an image
 };
 
 // The spec of `name`; an unknown name is layout without arguments.

@@ -205,6 +205,7 @@ std::int64_t register_formula(JobState& job, FoundFormula found) {
     rec.last_row = found.last_row;
     rec.first_column = found.first_column;
     rec.last_column = found.last_column;
+    rec.bare = found.bare;
     return register_equation(job.registry, text, rec);
 }
 
@@ -258,8 +259,22 @@ void finish_formula(JobState& job, RichState& r, const OpenDisplay& d, std::stri
         lines.push_back(line);
     }
     if (lines.empty()) return;
-    wrap_lines(base, d.argument, lines);
-    const std::int64_t number = r.pass->formula(job, {false, std::move(lines), first_row, last_row, -1, -1});
+    if (spec.drawing) {
+        // The environment as written: latex draws it on a page of its own.
+        // Its options or size ("[scale=2]", "(20,10)") stay on the line of
+        // its \\begin, where they are read.
+        const std::string begin = "\\begin{" + d.environment + "}";
+        if (lines.front()[0] == '[' || lines.front()[0] == '(')
+            lines.front().insert(0, begin);
+        else
+            lines.insert(lines.begin(), begin);
+        lines.push_back("\\end{" + d.environment + "}");
+    } else {
+        wrap_lines(base, d.argument, lines);
+    }
+    FoundFormula found{false, std::move(lines), first_row, last_row, -1, -1};
+    found.bare = spec.drawing;
+    const std::int64_t number = r.pass->formula(job, std::move(found));
     std::string reference;
     if (out != nullptr || r.tabular.depth > 0) {
         equation_reference(reference, true, number, job.equation_prefix, job.settings);

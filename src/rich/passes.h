@@ -26,6 +26,7 @@ struct FoundFormula {
     std::vector<std::string> lines;
     std::int64_t first_row = 0, last_row = 0;
     std::int64_t first_column = -1, last_column = -1;
+    bool bare = false;  // a drawing, typeset as it stands
 };
 
 struct PassSink {
