@@ -100,7 +100,7 @@ std::string one_reference(const RichState& r, std::string_view command, std::str
     const bool equation = t.kind == LabelTarget::equation;
     const std::string number = equation ? "(" + t.number + ")" : t.number;
     if (command == "eqref") return number;
-    const bool capital = command == "Cref" || command == "autoref";
+    const bool capital = command == "Cref" || command == "autoref" || (command == "cref" && r.cref_capitalised);
     if (capital || command == "cref" || command == "vref") {
         const std::string name = target_name(t, capital);
         return name.empty() ? t.number : name + " " + number;

@@ -73,6 +73,11 @@ std::size_t own_package_command(CommandCall& call, const CommandArguments& a) {
     std::string name;
     while (std::getline(names, name, ',')) {
         if (trim_blanks_and_tabs(name) == "enumerate") call.w.r.enumerate_package = true;
+        // cleveref's "capitalise" option: \cref prints "Theorem 2", as \Cref does.
+        if (trim_blanks_and_tabs(name) == "cleveref" && a[0].found &&
+            (a[0].text.find("capitalise") != std::string_view::npos ||
+             a[0].text.find("capitalize") != std::string_view::npos))
+            call.w.r.cref_capitalised = true;
         const std::string path = own_file(call.w.r.source_folder, name, ".sty");
         if (!path.empty()) read_file_declarations(call.w, path);
     }

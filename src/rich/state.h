@@ -128,6 +128,7 @@ struct RichState {
     FinishedList finished_lists[4];
     bool enumerate_package = false;  // \usepackage{enumerate}: "[(i)]" refers by the counter alone
     std::string source_folder;  // where the paper's own style files are
+    bool cref_capitalised = false;  // cleveref loaded with "capitalise"
     int files_loading = 0;      // the paper's own files being read inside each other
     std::unordered_map<std::string, TheoremKind> theorems;
     std::string title, author, date;
