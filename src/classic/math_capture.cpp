@@ -3,6 +3,7 @@
 #include <array>
 
 #include "classic/body_translator.h"
+#include "core/image_names.h"
 #include "core/job_state.h"
 #include "io/text_helpers.h"
 #include "wiki/markup.h"
@@ -64,7 +65,7 @@ const ReferenceParts& current_reference_parts(JobState& job) {
     // from what equation_reference writes.
     const auto split = [&](bool is_inline, std::string& head, std::string& tail) {
         std::string whole;
-        equation_reference(whole, is_inline, 0, job.equation_prefix, now);
+        equation_reference(whole, is_inline, "0", job.equation_prefix, now);
         const std::size_t head_size =
             (is_inline ? std::string_view("&ref(") : std::string_view("#ref(")).size() +
             job.equation_prefix.size();
@@ -77,9 +78,9 @@ const ReferenceParts& current_reference_parts(JobState& job) {
 }
 
 void append_reference(std::string& out, const ReferenceParts& parts,
-                      bool is_inline, std::int64_t number) {
+                      bool is_inline, std::string_view key) {
     out.append(is_inline ? parts.inline_head : parts.block_head);
-    append_decimal(out, number);
+    out.append(key);
     out.append(is_inline ? parts.inline_tail : parts.block_tail);
 }
 
@@ -117,7 +118,9 @@ void write_display(JobState& job) {
     const std::int64_t number =
         register_equation(job.registry, job.formula_text, job.pending_record);
     job.reference.clear();
-    append_reference(job.reference, current_reference_parts(job), false, number);
+    char key[24];
+    append_reference(job.reference, current_reference_parts(job), false,
+                     image_key(job.registry, number, key));
     write_line(job.wiki, job.reference);
     write_empty_line(job.wiki);
 }
@@ -260,7 +263,7 @@ void rewrite_inline(JobState& job, std::string_view line, std::size_t first_doll
         char digits[24];
         add_to_line(out, line.substr(next, open - next));
         add_to_line(out, parts.inline_head);
-        add_to_line(out, decimal_digits(number, digits));
+        add_to_line(out, image_key(job.registry, number, digits));
         add_to_line(out, parts.inline_tail);
         next = close + 1;
     }
@@ -270,11 +273,11 @@ void rewrite_inline(JobState& job, std::string_view line, std::size_t first_doll
 
 }  // namespace
 
-void equation_reference(std::string& out, bool is_inline, std::int64_t number,
+void equation_reference(std::string& out, bool is_inline, std::string_view key,
                         std::string_view equation_prefix,
                         const EquationSettings& settings) {
     std::string file(equation_prefix);
-    append_decimal(file, number);
+    file.append(key);
     file.push_back('.');
     file.append(settings.type);
     wiki::append_image(out, is_inline, file, settings.parameter, settings.scale, settings.title);

@@ -38,10 +38,10 @@ struct ReferenceParts {
 // To be called whenever the settings may have changed.
 inline void settings_may_have_changed(ReferenceParts& parts) { parts.made = false; }
 
-// Appends to `out` the reference to formula `number`:
-// "#ref(" or "&ref(", image name, "," parameter, "," scale,
-// ["," title], ")" or ");".
-void equation_reference(std::string& out, bool is_inline, std::int64_t number,
+// Appends to `out` the reference to the image whose name has `key` between
+// the prefix and the type (core/image_names.h): "#ref(" or "&ref(", image
+// name, "," parameter, "," scale, ["," title], ")" or ");".
+void equation_reference(std::string& out, bool is_inline, std::string_view key,
                         std::string_view equation_prefix,
                         const EquationSettings& settings);
 

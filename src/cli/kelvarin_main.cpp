@@ -1,6 +1,6 @@
 // kelvarin: converts LaTeX sources into wiki pages and equation documents.
 //
-//   kelvarin [--rich] [--out DIR] [--] [file ...]
+//   kelvarin [--rich] [--stable-names] [--out DIR] [--] [file ...]
 //
 // Without a file it converts tex/test2.tex and reports on the console; with
 // files it converts each and reports in kelvarin.log. Arguments that begin
@@ -18,7 +18,8 @@
 
 namespace {
 
-const char kUsage[] = "usage: kelvarin [--rich] [--out DIR] [--help] [--version] [--] [file ...]\n";
+const char kUsage[] =
+    "usage: kelvarin [--rich] [--stable-names] [--out DIR] [--help] [--version] [--] [file ...]\n";
 
 const char kHelp[] =
     "Converts each LaTeX source (paper.tex) into a wiki page (paper.wiki.txt) and\n"
@@ -31,6 +32,12 @@ const char kHelp[] =
     "               and references, theorems, tables, nested lists, every kind of\n"
     "               display math; without it the page follows the fixed line\n"
     "               rules, byte for byte as pages already published were made\n"
+    "  --stable-names\n"
+    "               name each formula's image from its content (paper.eq-\n"
+    "               and the first 10 hex digits of the formula's SHA-256), so\n"
+    "               that an edit renames only the images of the formulas it\n"
+    "               changes; a source asks for it with the line\n"
+    "               %%KELVARIN_EQUATION_NAMES=content before \\begin{document}\n"
     "  --out DIR    write the outputs into DIR (made if missing) instead of beside\n"
     "               each input; the log stays in the working folder\n"
     "  --help       show this text\n"
@@ -82,10 +89,13 @@ int main(int argc, char** argv) {
             if (!has_value && i + 1 >= argc) return usage_error("--out needs a folder: --out DIR");
             options.out_folder = has_value ? arg.substr(equals + 1) : argv[++i];
             if (options.out_folder.empty()) return usage_error("--out needs a folder: --out DIR");
-        } else if (has_value && (name == "--rich" || name == "--help" || name == "--version")) {
+        } else if (has_value && (name == "--rich" || name == "--stable-names" || name == "--help" ||
+                                 name == "--version")) {
             return usage_error("option '" + name + "' takes no value");
         } else if (arg == "--rich") {
             options.rich = true;
+        } else if (arg == "--stable-names") {
+            options.stable_names = true;
         } else if (arg == "--help") {
             std::fputs(kUsage, stdout);
             std::fputs(kHelp, stdout);

@@ -6,6 +6,7 @@
 #include "classic/body_translator.h"
 #include "core/directives.h"
 #include "core/equation_document.h"
+#include "core/image_names.h"
 #include "core/job_state.h"
 #include "classic/math_capture.h"
 #include "rich/body.h"
@@ -36,6 +37,25 @@ void rewrite_document_class(JobState& job, std::string& raw_line) {
     raw_line.append("}");
 }
 
+// A %%KELVARIN_EQUATION_NAMES= directive names every image of the page, so
+// it is read before the body only: in the body, images already named would
+// be named otherwise than the ones after it. The last one before the body
+// counts.
+void read_naming_directive(JobState& job) {
+    job.settings.names_given = false;
+    if (job.in_document) {
+        if (job.naming_problem.empty())
+            job.naming_problem = "line " + int_to_string(job.line_number) +
+                                 ": %%KELVARIN_EQUATION_NAMES= counts only before \\begin{document}; ignored";
+        return;
+    }
+    bool known = false;
+    job.names_by_content = names_by_content(trim_blanks_and_tabs(job.settings.names), known);
+    if (!known)
+        job.naming_problem = "line " + int_to_string(job.line_number) + ": %%KELVARIN_EQUATION_NAMES=" +
+                             job.settings.names + " is neither content nor number; images are named by number";
+}
+
 // Reads every line and routes it. Returns at "\end{document}", at the end of
 // the input or at a read error.
 void read_source(JobState& job, LineInput& in) {
@@ -51,6 +71,7 @@ void read_source(JobState& job, LineInput& in) {
         if (percent != std::string::npos) {
             apply_directive(raw_line, job.settings);
             settings_may_have_changed(job.reference_parts);
+            if (job.settings.names_given) read_naming_directive(job);
             line_text = line_text.substr(0, percent);
         }
 
@@ -61,6 +82,7 @@ void read_source(JobState& job, LineInput& in) {
         // does not end the reading.
         if (mentions.begin_document) {
             job.in_document = true;
+            if (job.names_by_content) name_images_by_content(job.registry);
             continue;
         }
         if (mentions.end_document) return;
@@ -104,6 +126,23 @@ RichOutline read_outline(const std::string& input_path, const std::string& equat
     }
     close_input(in);
     return std::move(job.rich.outline);
+}
+
+// Reports what became of the naming directives. Two different formulas
+// whose names by content are equal would show one image for both, so the
+// conversion fails, saying how to set them apart. Returns false then.
+bool report_naming(ConversionResult& result, const std::string& input_path, const JobState& job) {
+    if (!job.naming_problem.empty()) report(result, input_path, job.naming_problem);
+    const EquationRegistry& registry = job.registry;
+    for (const auto& [first, second] : registry.clashes) {
+        char key[24];
+        report(result, input_path, "the formulas of rows " + int_to_string(registry.formulas[first - 1].first_row) +
+                               " and " + int_to_string(registry.formulas[second - 1].first_row) +
+                               " differ, but their images would both be named " + job.equation_prefix +
+                               std::string(image_key(registry, first, key)) + "." + job.settings.type +
+                               "; write one of them slightly differently (a {} anywhere will do)");
+    }
+    return registry.clashes.empty();
 }
 
 // Where the two outputs of one input go, and the names on its page.
@@ -172,6 +211,7 @@ ConversionResult convert_file(const std::string& input_path, const ConversionOpt
     }
 
     JobState job;
+    if (options.stable_names) name_images_by_content(job.registry);
     const OutputNames names = output_names(input_path, options);
     job.equation_prefix = names.equation_prefix;
     const bool replacing = options.rich;
@@ -193,6 +233,7 @@ ConversionResult convert_file(const std::string& input_path, const ConversionOpt
     close_input(in);
     bool& ok = result.ok;
     for (const std::string& warning : job.rich.vocabulary.warnings) result.problems.push_back(input_path + ":" + warning);
+    ok = report_naming(result, input_path, job) && ok;
     if (in.read_error) {
         report_problem(result, input_path, "read error", in.error_number);
         ok = false;

@@ -10,6 +10,7 @@ namespace kelvarin {
 struct ConversionOptions {
     bool rich = false;       // translate the body construct by construct
     std::string out_folder;  // empty: the outputs go beside the input
+    bool stable_names = false;  // images named by content, whatever the source says
 };
 
 // What one conversion gave. The engine prints nothing itself: the caller

@@ -21,6 +21,10 @@ void apply_directive(std::string_view raw_line, EquationSettings& settings) {
         settings.parameter.assign(value);
     else if (key == "EQUATION_TITLE")
         settings.title.assign(value);
+    else if (key == "EQUATION_NAMES") {
+        settings.names.assign(value);
+        settings.names_given = true;
+    }
 }
 
 }  // namespace kelvarin

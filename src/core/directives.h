@@ -15,6 +15,10 @@ struct EquationSettings {
     std::string scale = "70%";  // size option of each reference
     std::string parameter;      // option written before the scale
     std::string title;          // last option, written only when not empty
+    // How images are named: "content" or "number" (core/image_names.h). It
+    // holds for the whole page, so the job reads it from the preamble only.
+    std::string names;
+    bool names_given = false;   // a naming directive was read; the job clears it
 };
 
 // Applies the directive in `raw_line` (a line as read, comment included), if

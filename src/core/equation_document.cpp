@@ -1,6 +1,7 @@
 #include "core/equation_document.h"
 
 #include "core/equation_format.h"
+#include "core/image_names.h"
 #include "io/text_helpers.h"
 
 namespace kelvarin {
@@ -19,7 +20,7 @@ void write_page(LineOutput& out, const EquationRegistry& registry,
     start_line(out);
     add_to_line(out, fmt::kCommentLead);
     add_to_line(out, equation_prefix);
-    add_to_line(out, decimal_digits(number, digits));
+    add_to_line(out, image_key(registry, number, digits));
     add_to_line(out, ".");
     add_to_line(out, settings.type);
     if (rec.is_inline) {

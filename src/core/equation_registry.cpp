@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstring>
 
+#include "core/image_names.h"
+
 namespace kelvarin {
 
 namespace {
@@ -159,6 +161,17 @@ void grow(EquationRegistry& registry) {
     registry.slots.swap(bigger);
 }
 
+// The name by content of the formula just added. Two different texts whose
+// names are equal (one pair in about a million formulas) would show one
+// image for both, so the pair is kept for the job to report.
+void add_content_key(EquationRegistry& registry, std::string_view formula_text) {
+    const std::uint64_t key = content_key_of(formula_text);
+    const auto number = static_cast<std::int64_t>(registry.content_keys.size()) + 1;
+    registry.content_keys.push_back(key);
+    const auto [at, added] = registry.by_key.emplace(key, number);
+    if (!added) registry.clashes.emplace_back(at->second, number);
+}
+
 }  // namespace
 
 EquationRegistry::EquationRegistry()
@@ -223,6 +236,7 @@ std::int64_t add_equation(EquationRegistry& registry, const EquationLookup& wher
             registry.display_lines.push_back(keep_bytes(registry, line));
     }
     registry.formulas.push_back(kept);
+    if (registry.content_names) add_content_key(registry, formula_text);
 
     // At most three quarters full: with eight places to a cache line, even
     // the longer probes of a fuller table stay within a line or two.
@@ -231,6 +245,12 @@ std::int64_t add_equation(EquationRegistry& registry, const EquationLookup& wher
     else
         registry.slots[where.slot] = tag_of(where.hash) | kept.place;
     return number;
+}
+
+void name_images_by_content(EquationRegistry& registry) {
+    if (registry.content_names) return;
+    registry.content_names = true;
+    for (const KeptEquation& formula : registry.formulas) add_content_key(registry, kept_text(formula));
 }
 
 std::int64_t register_equation(EquationRegistry& registry,

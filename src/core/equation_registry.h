@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace kelvarin {
@@ -67,6 +69,13 @@ struct EquationRegistry {
     std::size_t block_left = 0;   // its free bytes
     std::uint64_t seed;           // varies from run to run, so that no
                                   // source can be made to collide
+
+    // Images named by content (core/image_names.h); the rest is empty when
+    // they are named by number.
+    bool content_names = false;
+    std::vector<std::uint64_t> content_keys;                    // formula i + 1's key
+    std::unordered_map<std::uint64_t, std::int64_t> by_key;     // key -> first number
+    std::vector<std::pair<std::int64_t, std::int64_t>> clashes; // numbers whose keys are equal
     EquationRegistry();
 };
 
@@ -100,6 +109,10 @@ std::int64_t find_equation(const EquationRegistry& registry,
 // text, and `record.lines` is not read.
 std::int64_t add_equation(EquationRegistry& registry, const EquationLookup& where,
                           std::string_view formula_text, const EquationRecord& record);
+
+// Names the images by content from now on, and those of the formulas
+// registered so far too.
+void name_images_by_content(EquationRegistry& registry);
 
 // Registers `formula_text` with the content of `pending` when the text is new
 // and returns the reference number of the text's formula. The registry keeps

@@ -31,6 +31,8 @@ struct JobState {
     bool in_document = false;      // "\begin{document}" seen
     bool rich_mode = false;        // --rich: the page translated construct by construct
     RichState rich;                // rich mode's state and outline
+    bool names_by_content = false; // the preamble asks for images named by content
+    std::string naming_problem;    // why a naming directive was not followed
 
     // Buffers reused from line to line so that no line allocates.
     std::string group;                          // a brace group's content

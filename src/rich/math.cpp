@@ -5,6 +5,7 @@
 // typeset on a page of its own, and the wiki page its reference.
 #include <algorithm>
 
+#include "core/image_names.h"
 #include "core/job_state.h"
 #include "classic/math_capture.h"
 #include "rich/environments.h"
@@ -276,13 +277,16 @@ void finish_formula(JobState& job, RichState& r, const OpenDisplay& d, std::stri
     found.bare = spec.drawing;
     const std::int64_t number = r.pass->formula(job, std::move(found));
     std::string reference;
+    char key[24];
     if (out != nullptr || r.tabular.depth > 0) {
-        equation_reference(reference, true, number, job.equation_prefix, job.settings);
+        equation_reference(reference, true, image_key(job.registry, number, key), job.equation_prefix,
+                           job.settings);
         (out != nullptr ? *out : line_sink(r)).append(reference);
         return;
     }
     flush_before_block(job, r);
-    equation_reference(reference, false, number, job.equation_prefix, job.settings);
+    equation_reference(reference, false, image_key(job.registry, number, key), job.equation_prefix,
+                       job.settings);
     std::string numbers;
     for (std::size_t i = 0; i < shown.size(); ++i) numbers.append((i == 0 ? "(" : ", (") + shown[i] + ")");
     // The numbers stand under the image; inside a list item above it, as
@@ -467,7 +471,9 @@ void inline_formula(Walk& w, Context context, std::string_view formula, std::siz
     const std::int64_t number =
         w.r.pass->formula(w.job, {true, {std::string(formula)}, row_of(w, open), row_of(w, open), first_column,
                                   first_column + static_cast<std::int64_t>(close - open)});
-    equation_reference(out, true, number, w.job.equation_prefix, w.job.settings);
+    char key[24];
+    equation_reference(out, true, image_key(w.job.registry, number, key), w.job.equation_prefix,
+                       w.job.settings);
 }
 
 std::size_t display_formula(Walk& w, std::string_view environment, std::string_view argument,
