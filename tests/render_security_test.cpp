@@ -250,7 +250,8 @@ TEST(RenderCommandLine, OptionValuesAfterAnEqualsSignAndSeveralDocuments) {
         << r.err;
     EXPECT_NE(r.err.find("kelvarin-render: a/one.eq.tex: 1 of 1 images written, 0 failed"), std::string::npos)
         << r.err;
-    EXPECT_EQ(files_in(box.path("b")), (std::vector<std::string>{"paper.eq1.png", "paper.eq3.png", "two.eq.tex"}));
+    EXPECT_EQ(files_in(box.path("b")),
+              (std::vector<std::string>{"paper.eq1.png", "paper.eq3.png", "two.eq.manifest", "two.eq.tex"}));
     // "--dpi=300" is "--dpi 300", "--out=DIR" is "--out DIR".
     const std::string at_300 = read_file(box.path("a/paper.eq1.png"));
     r = render(box.dir, {"--dpi", "300", "--out=c", "--", "a/one.eq.tex"});
@@ -499,7 +500,8 @@ TEST(RenderImages, ALinkAtAnImageNameIsReplacedNeverWrittenThrough) {
         EXPECT_EQ(read_file(box.path("victim")), "precious\n") << out << ": written through the link";
         EXPECT_FALSE(fs::is_symlink(box.path("paper/" + out + "/paper.eq1.gif"))) << out;
         EXPECT_EQ(read_file(box.path("paper/" + out + "/paper.eq1.gif")).substr(0, 3), "GIF") << out;
-        EXPECT_EQ(files_in(box.path("paper/" + out)).size(), out == "." ? 5u : 3u) << "a file left beside them?";
+        // The images, the manifest and (in ".") the document and the folder.
+        EXPECT_EQ(files_in(box.path("paper/" + out)).size(), out == "." ? 6u : 4u) << "a file left beside them?";
     }
     if (!other.ready) GTEST_SKIP() << "the case of another file system needs a tmpfs (root)";
 }

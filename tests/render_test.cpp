@@ -216,7 +216,7 @@ TEST(Render, PaperOwnStyleAndMacroFilesAreFoundBesideTheEquationDocument) {
     expect_gif(box.path("paper/paper.eq1.gif"));
     expect_gif(box.path("paper/paper.eq2.gif"));
     // latex's own files went elsewhere.
-    expected.insert(expected.end(), {"paper.eq1.gif", "paper.eq2.gif"});
+    expected.insert(expected.end(), {"paper.eq1.gif", "paper.eq2.gif", "paper.eq.manifest"});
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(files_in(box.path("paper")), expected);
 }
@@ -437,6 +437,7 @@ TEST(Render, DocumentWithoutFormulasWritesNothing) {
     RunResult r = convert_and_render(box, "\\begin{document}\nText.\n", "paper.tex");
     EXPECT_EQ(r.exit_status, 0);
     EXPECT_EQ(r.out, "0 images written to .\n");
+    EXPECT_FALSE(file_exists(box.path("paper.eq.manifest")));
 }
 
 TEST(Render, BadArgumentsAndDocuments) {

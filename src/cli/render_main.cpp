@@ -1,7 +1,8 @@
 // kelvarin-render: turns equation documents into the images their wiki
 // pages name.
 //
-//   kelvarin-render [--dpi N] [--transparent] [--out DIR] [--trust-paper] [--] paper.eq.tex ...
+//   kelvarin-render [--dpi N] [--transparent] [--out DIR] [--trust-paper]
+//                   [--force] [--prune] [--changed FILE] [--] paper.eq.tex ...
 //
 // Every image is named from its page comment, never from its page number, so
 // a formula that fails to typeset, or spills onto a second page, cannot shift
@@ -29,6 +30,7 @@
 
 #include "render/child_process.h"
 #include "render/equation_pages.h"
+#include "render/incremental.h"
 #include "render/interruption.h"
 #include "render/progress.h"
 #include "render/render_passes.h"
@@ -41,7 +43,8 @@ using namespace kelvarin;
 namespace {
 
 const char* const kUsage =
-    "usage: kelvarin-render [--dpi N] [--transparent] [--out DIR] [--trust-paper] [--] paper.eq.tex ...\n";
+    "usage: kelvarin-render [--dpi N] [--transparent] [--out DIR] [--trust-paper]\n"
+    "                       [--force] [--prune] [--changed FILE] [--] paper.eq.tex ...\n";
 
 const char* const kHelp =
     "Makes the formula images that a wiki page written by kelvarin names\n"
@@ -49,7 +52,8 @@ const char* const kHelp =
     "with latex and dvipng (gif, png) or dvisvgm (svg). Each image is named from\n"
     "its page comment, so a formula that fails cannot shift the names of the\n"
     "others; every failure is reported with its source position. latex runs in the\n"
-    "document's folder and writes only into a temporary folder.\n"
+    "document's folder and writes only into a temporary folder. A manifest beside\n"
+    "the images (paper.eq.manifest) lets a new run typeset only what changed.\n"
     "\n"
     "  --dpi N         resolution of gif and png images, 10 to 10000 (default 120)\n"
     "  --transparent   transparent background for gif and png images\n"
@@ -58,22 +62,29 @@ const char* const kHelp =
     "  --trust-paper   for a paper whose author you trust: latex may read any file\n"
     "                  you can, and PostScript in png images is drawn (by\n"
     "                  Ghostscript, in its safe mode)\n"
+    "  --force         typeset every formula, whatever the manifest says\n"
+    "  --prune         remove the images the document no longer names (only those\n"
+    "                  made here and unchanged since)\n"
+    "  --changed FILE  write the names of the images new or changed in this run to\n"
+    "                  FILE, one per line, for an upload script\n"
     "  --help          show this text\n"
     "  --version       show the version\n"
     "  --              every argument after it is a document\n"
     "Options take their value as \"--dpi 200\" or \"--dpi=200\".\n"
     "\n"
     "Exit status: 0 every image was written; 1 some formulas failed (each is\n"
-    "reported on standard error, the other images were written); 2 nothing could\n"
-    "be tried for a document (unreadable or refused document, latex, dvipng or\n"
-    "dvisvgm missing, a preamble that does not typeset) or bad arguments. With\n"
-    "several documents, the highest status of them. See man kelvarin-render.\n";
+    "reported on standard error, the other images were written) or the --changed\n"
+    "list could not be written; 2 nothing could be tried for a document\n"
+    "(unreadable or refused document, latex, dvipng or dvisvgm missing, a preamble\n"
+    "that does not typeset) or bad arguments. With several documents, the highest\n"
+    "status of them. See man kelvarin-render.\n";
 
 struct Arguments {
     RenderOptions options;
     std::string out_dir;  // empty: the folder of each document
     std::vector<std::string> documents;
     bool trust_paper = false;
+    IncrementalOptions incremental;
 };
 
 void say(const std::string& message) {
@@ -135,6 +146,15 @@ Arguments parse_arguments(int argc, char** argv) {
         } else if (arg == "--trust-paper") {
             no_value();
             args.trust_paper = true;
+        } else if (arg == "--force") {
+            no_value();
+            args.incremental.force = true;
+        } else if (arg == "--prune") {
+            no_value();
+            args.incremental.prune = true;
+        } else if (arg == "--changed") {
+            args.incremental.changed_file = take_value();
+            if (args.incremental.changed_file.empty()) usage("--changed needs a file");
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             std::fputs(kHelp, stdout);
@@ -166,83 +186,115 @@ int cannot(const std::string& message) {
     return 2;
 }
 
-// Renders one document; returns its exit status. `label` goes before every
-// line said about it when the run has several documents.
-int render_document(const Arguments& args, const std::string& document, const std::string& label) {
-    const auto start = std::chrono::steady_clock::now();
+// Reads and parses the document and refuses, before anything runs, images
+// that cannot be made. Returns "" or what stops the document.
+std::string load_document(const std::string& document, const std::string& label, EquationPages& doc,
+                          std::set<std::string>& formats) {
     std::ifstream in(document, std::ios::binary);
-    if (!in) return cannot("cannot read '" + document + "'");
+    if (!in) return "cannot read '" + document + "'";
     std::ostringstream bytes;
     bytes << in.rdbuf();
-    EquationPages doc;
     std::string error;
-    if (!parse_equation_pages(bytes.str(), doc, error)) return cannot(document + ": " + error);
-
-    // Refuse what cannot be made before anything runs.
-    std::set<std::string> formats;
+    if (!parse_equation_pages(bytes.str(), doc, error)) return document + ": " + error;
     for (const FormulaPage& page : doc.pages) {
         const std::string ext = image_extension(page.image_name);
         if (ext != "gif" && ext != "png" && ext != "svg")
-            return cannot(label + "'" + page.image_name + "': images of type '" + ext +
-                          "' cannot be made; use gif, png or svg (%%KELVARIN_EQUATION_TYPE=...)");
+            return label + "'" + page.image_name + "': images of type '" + ext +
+                   "' cannot be made; use gif, png or svg (%%KELVARIN_EQUATION_TYPE=...)";
         if (!is_plain_file_name(page.image_name))
-            return cannot(label + "'" + page.image_name + "' is not a plain file name; refusing to write it");
+            return label + "'" + page.image_name + "' is not a plain file name; refusing to write it";
         formats.insert(ext);
     }
-    RenderJob job;
-    job.options = args.options;
-    job.options.postscript = args.trust_paper;
-    job.latex.trust_paper = args.trust_paper;
-    if (!doc.pages.empty()) {
-        std::vector<std::string> tools = {"latex"};
-        if (formats.count("gif") || formats.count("png")) tools.push_back("dvipng");
-        if (formats.count("svg")) tools.push_back("dvisvgm");
-        for (const std::string& tool : tools) {
-            const std::string path = find_command(tool);
-            if (path.empty())
-                return cannot(tool + " not found on PATH; install texlive-latex-base, texlive-fonts-recommended, "
-                                     "dvipng and dvisvgm");
-            (tool == "latex" ? job.latex.latex : tool == "dvipng" ? job.tools.dvipng : job.tools.dvisvgm) = path;
-        }
-    }
+    return "";
+}
 
+// Finds latex and the image tools the formats need. Returns "" or what is
+// missing.
+std::string find_tools(const std::set<std::string>& formats, RenderJob& job) {
+    std::vector<std::string> tools = {"latex"};
+    if (formats.count("gif") || formats.count("png")) tools.push_back("dvipng");
+    if (formats.count("svg")) tools.push_back("dvisvgm");
+    for (const std::string& tool : tools) {
+        const std::string path = find_command(tool);
+        if (path.empty())
+            return tool + " not found on PATH; install texlive-latex-base, texlive-fonts-recommended, "
+                          "dvipng and dvisvgm";
+        (tool == "latex" ? job.latex.latex : tool == "dvipng" ? job.tools.dvipng : job.tools.dvisvgm) = path;
+    }
+    return "";
+}
+
+// The output folder, made if missing, and where latex runs. Returns "" or
+// why the images cannot be written.
+std::string prepare_output(const Arguments& args, const std::string& document, RenderJob& job) {
     fs::path out_dir = args.out_dir.empty() ? fs::path(document).parent_path() : fs::path(args.out_dir);
     if (out_dir.empty()) out_dir = ".";
     std::error_code ec;
     fs::create_directories(out_dir, ec);
     if (!fs::is_directory(out_dir, ec) || access(out_dir.c_str(), W_OK | X_OK) != 0)
-        return cannot("cannot write into '" + out_dir.string() + "'; choose the output folder with --out DIR");
+        return "cannot write into '" + out_dir.string() + "'; choose the output folder with --out DIR";
     job.out_dir = out_dir.string();
     // latex runs where the paper is compiled: the equation document's folder.
     job.latex.paper_folder = fs::absolute(document, ec).lexically_normal().parent_path().string();
     job.latex.document = fs::path(document).filename().string();
     job.latex.nonce = make_nonce();
+    return "";
+}
+
+// Renders one document; returns its exit status. `label` goes before every
+// line said about it when the run has several documents. The images new or
+// changed in this run are added to `changed`.
+int render_document(const Arguments& args, const std::string& document, const std::string& label,
+                    std::vector<std::string>& changed) {
+    const auto start = std::chrono::steady_clock::now();
+    EquationPages doc;
+    std::set<std::string> formats;
+    std::string error = load_document(document, label, doc, formats);
+    if (!error.empty()) return cannot(error);
+    RenderJob job;
+    job.options = args.options;
+    job.options.postscript = args.trust_paper;
+    job.latex.trust_paper = args.trust_paper;
+    if (!doc.pages.empty() && !(error = find_tools(formats, job)).empty()) return cannot(error);
+    if (!(error = prepare_output(args, document, job)).empty()) return cannot(error);
+
+    std::vector<std::string> notes;
+    IncrementalRun incremental = plan_incremental(doc, document, job, args.incremental, notes);
+    for (const std::string& note : notes) say(label + note);
     job.scratch = make_scratch_folder(error);
     if (job.scratch.empty()) return cannot(error);
     claim_scratch_folder(job.scratch);
-    if (!doc.pages.empty()) {
+    // An unchanged document typesets nothing, and needs no view of its folder.
+    if (!incremental.todo.pages.empty()) {
         if (!confine_paper(job.latex.paper_folder, job.scratch, job.latex.latex, args.trust_paper,
                            job.latex.confinement, error))
             return cannot(error);
         if (!job.latex.confinement.note.empty()) say("note: " + job.latex.confinement.note);
     }
 
-    Progress progress = make_progress(doc.pages.size());
-    const RenderOutcome outcome = render_formulas(doc, job, progress);
+    Progress progress = make_progress(incremental.todo.pages.size());
+    const RenderOutcome outcome = render_formulas(incremental.todo, job, progress);
     remove_scratch_folders();
     clear_progress(progress);
     honour_stop_request();
 
     if (!outcome.blocking_problem.empty()) return cannot(document + ": " + outcome.blocking_problem);
     for (const Failure& f : outcome.failures)
-        say(label + doc.pages[f.page].image_name + ", " + doc.pages[f.page].position + ": " + f.message);
+        say(label + incremental.todo.pages[f.page].image_name + ", " + incremental.todo.pages[f.page].position +
+            ": " + f.message);
+    notes.clear();
+    finish_incremental(incremental, doc, outcome, document, job, args.incremental, notes);
+    changed.insert(changed.end(), incremental.changed.begin(), incremental.changed.end());
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    char summary[160];
-    std::snprintf(summary, sizeof summary, "%s of %s images written, %s failed, %.1f s",
-                  with_commas(outcome.written).c_str(), with_commas(doc.pages.size()).c_str(),
+    char summary[200];
+    const std::string unchanged =
+        incremental.reused == 0 ? "" : ", " + with_commas(incremental.reused) + " unchanged";
+    std::snprintf(summary, sizeof summary, "%s of %s images written%s, %s failed, %.1f s",
+                  with_commas(outcome.written).c_str(), with_commas(doc.pages.size()).c_str(), unchanged.c_str(),
                   with_commas(outcome.failures.size()).c_str(), seconds);
     say(label + summary);
-    std::printf("%zu images written to %s\n", outcome.written, out_dir.string().c_str());
+    for (const std::string& note : notes) say(label + note);
+    std::printf("%zu images written to %s\n", outcome.written, job.out_dir.c_str());
     std::fflush(stdout);
     honour_stop_request();  // a reader that went away before the report ends us as it would any tool
     return outcome.failures.empty() ? 0 : 1;
@@ -254,9 +306,17 @@ int render(int argc, char** argv) {
     // What runs killed outright left behind goes before we add our own.
     clear_stale_scratch_folders();
     int status = 0;
+    std::vector<std::string> changed;  // of every document, for one upload
     for (const std::string& document : args.documents) {
         const std::string label = args.documents.size() > 1 ? document + ": " : "";
-        status = std::max(status, render_document(args, document, label));
+        status = std::max(status, render_document(args, document, label, changed));
+    }
+    if (!args.incremental.changed_file.empty()) {
+        const std::string problem = write_changed_list(args.incremental.changed_file, changed);
+        if (!problem.empty()) {
+            say("--changed: " + problem);
+            status = std::max(status, 1);
+        }
     }
     return status;
 }

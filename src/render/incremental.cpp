@@ -1,0 +1,140 @@
+#include "render/incremental.h"
+
+#include <filesystem>
+#include <set>
+
+#include "render/progress.h"
+#include "render/stale_images.h"
+
+namespace kelvarin {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string image_path(const std::string& out_dir, const std::string& name) {
+    return (fs::path(out_dir) / name).string();
+}
+
+// Whether anything stands at the path, a dangling link too.
+bool something_at(const std::string& path) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec));
+}
+
+// "a, b and c".
+std::string listed(const std::vector<std::string>& names) {
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+    return text;
+}
+
+std::string images_count(std::size_t n) { return with_commas(n) + (n == 1 ? " image" : " images"); }
+
+// Lists the images of the folder that the document no longer names, and
+// removes those made here when asked to.
+void settle_unused(IncrementalRun& run, const EquationPages& doc, const std::string& document,
+                   const std::string& out_dir, bool prune, std::vector<std::string>& notes) {
+    std::set<std::string> named;
+    for (const FormulaPage& page : doc.pages) named.insert(page.image_name);
+    const std::vector<std::string> unused = unused_images(out_dir, image_prefix(doc, document), named);
+    if (unused.empty()) return;
+    if (!prune) {
+        notes.push_back(images_count(unused.size()) + " no longer used: " + listed(unused) +
+                        (unused.size() == 1 ? " (--prune removes it)" : " (--prune removes them)"));
+        return;
+    }
+    const Pruning pruning = prune_images(out_dir, unused, run.manifest);
+    if (!pruning.removed.empty())
+        notes.push_back(images_count(pruning.removed.size()) + " no longer used, removed: " +
+                        listed(pruning.removed));
+    if (!pruning.kept.empty())
+        notes.push_back(images_count(pruning.kept.size()) + " no longer used, kept: " + listed(pruning.kept) +
+                        " (not made by kelvarin-render here, or changed since; remove them yourself)");
+    notes.insert(notes.end(), pruning.problems.begin(), pruning.problems.end());
+}
+
+// Entries of images that are gone vouch for nothing.
+void forget_missing(Manifest& manifest, const std::string& out_dir) {
+    for (auto it = manifest.images.begin(); it != manifest.images.end();) {
+        if (something_at(image_path(out_dir, it->first)))
+            ++it;
+        else
+            it = manifest.images.erase(it);
+    }
+}
+
+}  // namespace
+
+IncrementalRun plan_incremental(const EquationPages& doc, const std::string& document, const RenderJob& job,
+                                const IncrementalOptions& incremental, std::vector<std::string>& notes) {
+    const std::string& out_dir = job.out_dir;
+    IncrementalRun run;
+    run.todo.head = doc.head;
+    run.manifest_path = manifest_path(out_dir, document);
+    const std::string name = fs::path(document).filename().string();
+    std::string problem;
+    run.manifest = read_manifest(run.manifest_path, name, problem);
+    if (!problem.empty())
+        notes.push_back(run.manifest_path + ": " + problem + "; not trusted, so every image is made again");
+    run.manifest_current = problem.empty() && something_at(run.manifest_path);
+
+    const std::string head = head_digest(doc, job.options, job.latex.trust_paper);
+    for (std::size_t i = 0; i < doc.pages.size(); ++i) {
+        const FormulaPage& page = doc.pages[i];
+        run.recipes.push_back(recipe_digest(head, page));
+        const std::string path = image_path(out_dir, page.image_name);
+        const auto entry = run.manifest.images.find(page.image_name);
+        const bool listed_so = entry != run.manifest.images.end() && entry->second.recipe == run.recipes.back();
+        const std::string digest = file_digest(path);
+        if (!incremental.force && listed_so && digest == entry->second.image) {
+            ++run.reused;
+            continue;
+        }
+        run.todo.pages.push_back(page);
+        run.todo_pages.push_back(i);
+        run.before.push_back(digest);
+    }
+    return run;
+}
+
+void finish_incremental(IncrementalRun& run, const EquationPages& doc, const RenderOutcome& outcome,
+                        const std::string& document, const RenderJob& job, const IncrementalOptions& incremental,
+                        std::vector<std::string>& notes) {
+    const std::string& out_dir = job.out_dir;
+    std::set<std::size_t> failed;
+    for (const Failure& f : outcome.failures) failed.insert(f.page);
+    run.changed.clear();
+    const Manifest old = run.manifest;
+    for (std::size_t k = 0; k < run.todo.pages.size(); ++k) {
+        const std::string& name = run.todo.pages[k].image_name;
+        const std::string digest = file_digest(image_path(out_dir, name));
+        // A formula that failed keeps no entry, so that it is tried again,
+        // whatever its file still holds.
+        if (failed.count(k) || digest.empty()) {
+            run.manifest.images.erase(name);
+            continue;
+        }
+        run.manifest.images[name] = {run.recipes[run.todo_pages[k]], digest};
+        if (digest != run.before[k]) run.changed.push_back(name);
+    }
+    forget_missing(run.manifest, out_dir);
+    settle_unused(run, doc, document, out_dir, incremental.prune, notes);
+
+    // A document without images gets no manifest, so that it writes
+    // nothing at all.
+    const bool wanted = !run.manifest.images.empty() || something_at(run.manifest_path);
+    if (wanted && (!run.manifest_current || manifest_text(run.manifest) != manifest_text(old))) {
+        const std::string problem = replace_file(run.manifest_path, manifest_text(run.manifest));
+        if (!problem.empty()) notes.push_back(problem + "; the next run makes every image again");
+    }
+}
+
+std::string write_changed_list(const std::string& path, const std::vector<std::string>& changed) {
+    std::string list;
+    for (const std::string& name : changed) list += name + "\n";
+    return replace_file(path, list);
+}
+
+}  // namespace kelvarin

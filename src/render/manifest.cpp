@@ -1,0 +1,172 @@
+#include "render/manifest.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <vector>
+
+#include "io/sha256.h"
+
+#ifndef KELVARIN_VERSION
+#define KELVARIN_VERSION "unknown"
+#endif
+
+namespace kelvarin {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kHeader = "kelvarin-render manifest 1 ";
+constexpr std::size_t kDigestSize = 64;
+// A manifest of a million images is some 140 MB; anything larger is no
+// manifest of ours, and is not read into memory to find that out.
+constexpr off_t kLargestManifest = off_t{1} << 28;
+
+// The whole regular file at `path`, not following a link. Returns false when
+// there is none, or it cannot be read, or it is larger than `limit`.
+bool read_regular_file(const std::string& path, off_t limit, std::string& bytes) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat info {};
+    bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= limit;
+    if (ok) {
+        bytes.resize(static_cast<std::size_t>(info.st_size));
+        std::size_t got = 0;
+        while (ok && got < bytes.size()) {
+            const ssize_t n = read(fd, &bytes[got], bytes.size() - got);
+            if (n > 0) got += static_cast<std::size_t>(n);
+            else if (n < 0 && errno == EINTR) continue;
+            else ok = false;  // an error, or the file shrank under us
+        }
+    }
+    close(fd);
+    return ok;
+}
+
+bool is_digest(const std::string& text) {
+    return text.size() == kDigestSize &&
+           text.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+// Reads one entry line; false when it is not one.
+bool parse_entry(const std::string& line, Manifest& manifest) {
+    if (line.size() < 2 * kDigestSize + 3 || line[kDigestSize] != ' ' || line[2 * kDigestSize + 1] != ' ')
+        return false;
+    ManifestEntry entry{line.substr(0, kDigestSize), line.substr(kDigestSize + 1, kDigestSize)};
+    const std::string name = line.substr(2 * kDigestSize + 2);
+    if (!is_digest(entry.recipe) || !is_digest(entry.image) || !is_plain_file_name(name)) return false;
+    return manifest.images.emplace(name, entry).second;  // a name twice: not ours
+}
+
+// Feeds one field to a digest with its length in front, so that no two
+// different lists of fields feed the same bytes.
+void add_field(Sha256& digest, const std::string& field) {
+    sha256_add(digest, std::to_string(field.size()) + ":");
+    sha256_add(digest, field);
+}
+
+}  // namespace
+
+std::string manifest_path(const std::string& out_dir, const std::string& document) {
+    std::string name = fs::path(document).filename().string();
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".tex") == 0) name.resize(name.size() - 4);
+    return (fs::path(out_dir) / (name + ".manifest")).string();
+}
+
+Manifest read_manifest(const std::string& path, const std::string& document, std::string& problem) {
+    Manifest manifest;
+    manifest.document = document;
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(path, ec))) return manifest;
+    std::string bytes;
+    if (!read_regular_file(path, kLargestManifest, bytes)) {
+        problem = "not a regular file that can be read";
+        return manifest;
+    }
+    const std::string header = kHeader + document + "\n";
+    if (bytes.compare(0, header.size(), header) != 0) {
+        problem = bytes.compare(0, std::strlen(kHeader), kHeader) == 0 ? "the manifest of another equation document"
+                                                                      : "not a manifest of kelvarin-render";
+        return manifest;
+    }
+    // The last line vouches for every line before it.
+    const std::size_t cut = bytes.size() >= 2 ? bytes.rfind('\n', bytes.size() - 2) : std::string::npos;
+    const std::size_t last = cut == std::string::npos ? 0 : cut + 1;
+    bool whole = last >= header.size() && bytes.back() == '\n' &&
+                 bytes.compare(last, std::string::npos, "end " + sha256_hex(bytes.substr(0, last)) + "\n") == 0;
+    Manifest read;
+    read.document = document;
+    for (std::size_t at = header.size(); whole && at < last;) {
+        const std::size_t end = bytes.find('\n', at);
+        whole = parse_entry(bytes.substr(at, end - at), read);
+        at = end + 1;
+    }
+    if (!whole) {
+        problem = "damaged (cut short or edited)";
+        return manifest;
+    }
+    return read;
+}
+
+std::string manifest_text(const Manifest& manifest) {
+    std::string text = kHeader + manifest.document + "\n";
+    for (const auto& [name, entry] : manifest.images) text += entry.recipe + " " + entry.image + " " + name + "\n";
+    return text + "end " + sha256_hex(text) + "\n";
+}
+
+std::string replace_file(const std::string& path, const std::string& bytes) {
+    std::string temporary = path + ".XXXXXX";
+    const int fd = mkstemp(&temporary[0]);
+    if (fd < 0) return "cannot write beside " + path + ": " + std::strerror(errno);
+    // mkstemp makes the file for its owner alone; give it the mode a new
+    // file would have.
+    const mode_t mask = umask(0);
+    umask(mask);
+    bool ok = fchmod(fd, 0666 & ~mask) == 0;
+    for (std::size_t done = 0; ok && done < bytes.size();) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n > 0) done += static_cast<std::size_t>(n);
+        else ok = n < 0 && errno == EINTR;
+    }
+    ok = ok && fsync(fd) == 0;
+    const int error_number = errno;
+    ok = close(fd) == 0 && ok;
+    if (ok && rename(temporary.c_str(), path.c_str()) == 0) return "";
+    const std::string why = std::strerror(ok ? errno : error_number);
+    unlink(temporary.c_str());
+    return "cannot write " + path + ": " + why;
+}
+
+std::string head_digest(const EquationPages& doc, const RenderOptions& options, bool trusted_paper) {
+    Sha256 digest;
+    add_field(digest, "kelvarin-render " KELVARIN_VERSION);
+    add_field(digest, "dpi " + std::to_string(options.dpi));
+    add_field(digest, options.transparent ? "transparent" : "opaque");
+    add_field(digest, trusted_paper ? "trusted" : "confined");
+    for (const std::string& line : doc.head) add_field(digest, line);
+    return sha256_finish_hex(digest);
+}
+
+std::string recipe_digest(const std::string& head, const FormulaPage& page) {
+    Sha256 digest;
+    add_field(digest, head);
+    add_field(digest, "type " + image_extension(page.image_name));
+    // The page comment says where the formula stood in the source, which
+    // changes the image in nothing.
+    for (std::size_t k = 1; k < page.lines.size(); ++k) add_field(digest, page.lines[k]);
+    return sha256_finish_hex(digest);
+}
+
+std::string file_digest(const std::string& path) {
+    std::string bytes;
+    if (!read_regular_file(path, std::numeric_limits<off_t>::max(), bytes)) return "";
+    return sha256_hex(bytes);
+}
+
+}  // namespace kelvarin

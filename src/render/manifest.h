@@ -1,0 +1,70 @@
+// The manifest kelvarin-render keeps beside the images of an equation
+// document ("paper.eq.manifest"): one line per image it made, with a digest
+// of what made it (the preamble, the formula, the resolution, the type, the
+// transparency, the renderer's version) and a digest of the bytes it wrote.
+// An image whose entry matches and whose file still holds those bytes need
+// not be typeset again.
+//
+// The file is text:
+//
+//     kelvarin-render manifest 1 paper.eq.tex
+//     <recipe digest> <image digest> <image name>
+//     ...
+//     end <SHA-256 of every line above, line ends included>
+//
+// The digests are 64 hexadecimal digits of SHA-256. The last line makes a
+// cut-short or edited manifest plain to see: anything that does not read
+// exactly so, or names another document, is not trusted at all.
+#ifndef KELVARIN_MANIFEST_H
+#define KELVARIN_MANIFEST_H
+
+#include <map>
+#include <string>
+
+#include "render/equation_pages.h"
+#include "render/image_making.h"
+
+namespace kelvarin {
+
+struct ManifestEntry {
+    std::string recipe;  // digest of what made the image
+    std::string image;   // digest of the image's bytes as written
+};
+
+struct Manifest {
+    std::string document;                         // the equation document's file name
+    std::map<std::string, ManifestEntry> images;  // by image name
+};
+
+// The manifest's path for `document` (a path to "paper.eq.tex") in `out_dir`:
+// "paper.eq.manifest" there.
+std::string manifest_path(const std::string& out_dir, const std::string& document);
+
+// Reads the manifest at `path` for the document named `document`. A missing
+// file is an empty manifest; anything else that is not a manifest of that
+// document, whole and undamaged, is an empty manifest with `problem` set.
+Manifest read_manifest(const std::string& path, const std::string& document, std::string& problem);
+
+// The manifest's bytes, as read_manifest takes them back.
+std::string manifest_text(const Manifest& manifest);
+
+// Replaces the file at `path` by `bytes`: written beside it under a
+// temporary name, then renamed over it, so that a reader sees the old file
+// or the new one, never a part, and a link at `path` is replaced, not
+// written through. Returns "" or why it could not.
+std::string replace_file(const std::string& path, const std::string& bytes);
+
+// The digest of what makes page `page`'s image: `head` is head_digest's
+// result for the document. Whether the paper is trusted counts too: a
+// formula may read what only a trusted paper may, and its image must not
+// outlive the trust.
+std::string head_digest(const EquationPages& doc, const RenderOptions& options, bool trusted_paper);
+std::string recipe_digest(const std::string& head, const FormulaPage& page);
+
+// The SHA-256 of the regular file at `path` (a link is not followed), or ""
+// when there is no such file or it cannot be read.
+std::string file_digest(const std::string& path);
+
+}  // namespace kelvarin
+
+#endif
