@@ -1,7 +1,7 @@
 // Writes a generated equation document (as kelvarin writes them) to standard
 // output, for the render benchmark.
 //
-//   make_equations N [--no-loop] [--stopping] [--loops]
+//   make_equations N [--no-loop] [--stopping] [--loops] [--clean]
 //
 // N distinct formulas of the kinds papers hold (fractions, sums, integrals,
 // matrices, aligned equations, inline symbols), with 1 % of them faulty:
@@ -14,6 +14,8 @@
 // (\end{document} in a formula, a refused \input). --loops adds, a quarter
 // and three quarters of the way in, a loop that prints and one that ships
 // pages, which latex keeps busy without ever getting to the next formula.
+// --clean writes the N formulas without any fault, as a paper that typesets
+// is.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -62,15 +64,16 @@ const char* const kStoppingFaults[] = {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fputs("usage: make_equations N [--no-loop] [--stopping] [--loops]\n", stderr);
+        std::fputs("usage: make_equations N [--no-loop] [--stopping] [--loops] [--clean]\n", stderr);
         return 2;
     }
     const std::size_t n = std::strtoul(argv[1], nullptr, 10);
-    bool loop = true, stopping = false, loops = false;
+    bool loop = true, stopping = false, loops = false, clean = false;
     for (int i = 2; i < argc; ++i) {
         if (std::strcmp(argv[i], "--no-loop") == 0) loop = false;
         if (std::strcmp(argv[i], "--stopping") == 0) stopping = true;
         if (std::strcmp(argv[i], "--loops") == 0) loops = true;
+        if (std::strcmp(argv[i], "--clean") == 0) clean = true;
     }
     std::string out =
         "\\documentclass[12pt]{article}\n\\usepackage{amsmath}\n\n% kelvarin\n\\usepackage{txfonts}\n"
@@ -79,7 +82,7 @@ int main(int argc, char** argv) {
     std::size_t fault = 0;
     for (std::size_t i = 0; i < n; ++i) {
         std::string body = formula(i);
-        if (i % every == every / 2) {
+        if (i % every == every / 2 && !clean) {
             const std::size_t kinds = sizeof kFaults / sizeof *kFaults;
             const std::size_t stops = stopping ? sizeof kStoppingFaults / sizeof *kStoppingFaults : 0;
             const std::size_t pick = fault++ % (kinds + stops);
@@ -87,7 +90,7 @@ int main(int argc, char** argv) {
         }
         // The loop sits in the middle, where a run that redid everything
         // after it would cost most.
-        if (i == n / 2 + 7) {
+        if (i == n / 2 + 7 && !clean) {
             if (!loop) continue;
             body = "\\def\\x{\\x}\\x";
         }
