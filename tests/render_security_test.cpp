@@ -150,6 +150,30 @@ TEST(RenderStops, SigquitEndsTheRunLikeTheOtherStopSignals) {
     EXPECT_EQ(files_in(box.dir), (std::vector<std::string>{"paper.eq.tex", "tmp"})) << "a core file?";
 }
 
+TEST(RenderStops, SigtermDuringParallelRunsLeavesNoToolAndNoScratchFolder) {
+    REQUIRE_TEX();
+    Sandbox box;
+    fs::create_directory(box.path("tmp"));
+    std::vector<std::string> formulas;
+    for (int i = 0; i < 500; ++i) formulas.push_back("x_{" + std::to_string(i) + "}");
+    write_file(box.path("paper.eq.tex"), document_of(formulas, "gif", kSlowPreamble));
+    const pid_t pid = start_render(box.dir, box.path("tmp"), {"-j", "2", "paper.eq.tex"});
+    // Both latex runs at work.
+    EXPECT_TRUE(eventually([&] {
+        for (const std::string& scratch : files_in(box.path("tmp")))
+            if (file_exists(box.path("tmp/" + scratch + "/part1/run1/kelvarin-formulas.log")) &&
+                file_exists(box.path("tmp/" + scratch + "/part2/run1/kelvarin-formulas.log")))
+                return true;
+        return false;
+    }));
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    EXPECT_TRUE(eventually([&] { return processes_in(box.dir).empty(); })) << "a tool outlived the run";
+    EXPECT_TRUE(files_in(box.path("tmp")).empty());
+}
+
 TEST(RenderStops, SigkillTakesTheToolsAlongAndLeavesNoScratchFolder) {
     REQUIRE_TEX();
     Sandbox box;
@@ -198,7 +222,7 @@ TEST(RenderCommandLine, HelpSummarisesOptionsAndExitStatuses) {
     const RunResult r = render(box.dir, {"--help"});
     EXPECT_EQ(r.exit_status, 0);
     for (const char* part : {"usage: kelvarin-render", "--dpi N", "--transparent", "--out DIR", "--trust-paper",
-                             "--version", "--dpi=200", "Exit status: 0", "1 some formulas failed", "2 nothing"})
+                             "--force", "--prune", "--changed FILE", "-j N", "--version", "--dpi=200", "Exit status: 0", "1 some formulas failed", "2 nothing"})
         EXPECT_NE(r.out.find(part), std::string::npos) << part << "\n" << r.out;
     EXPECT_EQ(r.err, "");
 }
@@ -228,6 +252,11 @@ TEST(RenderCommandLine, BadOptionsAreUsageErrors) {
                                                {"--dpi"},
                                                {"--out=", "a.eq.tex"},
                                                {"--transparent=yes", "a.eq.tex"},
+                                               {"--force=yes", "a.eq.tex"},
+                                               {"--changed", "", "a.eq.tex"},
+                                               {"-j", "0", "a.eq.tex"},
+                                               {"-j65", "a.eq.tex"},
+                                               {"--jobs=two", "a.eq.tex"},
                                                {"--nosuch", "a.eq.tex"},
                                                {"-x", "a.eq.tex"}}) {
         const RunResult r = render(box.dir, args);

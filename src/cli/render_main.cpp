@@ -2,7 +2,7 @@
 // pages name.
 //
 //   kelvarin-render [--dpi N] [--transparent] [--out DIR] [--trust-paper]
-//                   [--force] [--prune] [--changed FILE] [--] paper.eq.tex ...
+//                   [--force] [--prune] [--changed FILE] [-j N] [--] paper.eq.tex ...
 //
 // Every image is named from its page comment, never from its page number, so
 // a formula that fails to typeset, or spills onto a second page, cannot shift
@@ -13,6 +13,7 @@
 // were not, 2 when nothing could be tried (unreadable or refused document,
 // missing tools, a preamble that does not typeset); the run's status is the
 // highest of its documents', and 2 for bad arguments.
+#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -44,7 +45,7 @@ namespace {
 
 const char* const kUsage =
     "usage: kelvarin-render [--dpi N] [--transparent] [--out DIR] [--trust-paper]\n"
-    "                       [--force] [--prune] [--changed FILE] [--] paper.eq.tex ...\n";
+    "                       [--force] [--prune] [--changed FILE] [-j N] [--] paper.eq.tex ...\n";
 
 const char* const kHelp =
     "Makes the formula images that a wiki page written by kelvarin names\n"
@@ -67,6 +68,8 @@ const char* const kHelp =
     "                  made here and unchanged since)\n"
     "  --changed FILE  write the names of the images new or changed in this run to\n"
     "                  FILE, one per line, for an upload script\n"
+    "  -j N, --jobs N  latex runs at once, 1 to 64 (default: the number of cores);\n"
+    "                  the images are the same whatever N is\n"
     "  --help          show this text\n"
     "  --version       show the version\n"
     "  --              every argument after it is a document\n"
@@ -85,6 +88,7 @@ struct Arguments {
     std::vector<std::string> documents;
     bool trust_paper = false;
     IncrementalOptions incremental;
+    std::size_t latex_runs = 0;  // 0 until parsed: one per core
 };
 
 void say(const std::string& message) {
@@ -96,6 +100,24 @@ void say(const std::string& message) {
     say(problem);
     std::fputs(kUsage, stderr);
     std::exit(2);
+}
+
+std::size_t jobs_of(const std::string& value) {
+    char* end = nullptr;
+    const long jobs = std::strtol(value.c_str(), &end, 10);
+    if (value.empty() || *end != '\0' || jobs < 1 || jobs > 64)
+        usage("-j takes a whole number from 1 to 64, not '" + value + "'");
+    return static_cast<std::size_t>(jobs);
+}
+
+// The cores we may run on (a CPU affinity set by taskset or a container
+// counts), at least 1.
+std::size_t cores() {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return static_cast<std::size_t>(CPU_COUNT(&set));
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? static_cast<std::size_t>(online) : 1;
 }
 
 int dpi_of(const std::string& value) {
@@ -155,6 +177,10 @@ Arguments parse_arguments(int argc, char** argv) {
         } else if (arg == "--changed") {
             args.incremental.changed_file = take_value();
             if (args.incremental.changed_file.empty()) usage("--changed needs a file");
+        } else if (arg == "-j" || arg == "--jobs") {
+            args.latex_runs = jobs_of(take_value());
+        } else if (arg.compare(0, 2, "-j") == 0 && arg.size() > 2 && arg[1] != '-') {
+            args.latex_runs = jobs_of(arg.substr(2));  // "-j2", as make takes it
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             std::fputs(kHelp, stdout);
@@ -167,6 +193,7 @@ Arguments parse_arguments(int argc, char** argv) {
         }
     }
     if (args.documents.empty()) usage("no equation document given");
+    if (args.latex_runs == 0) args.latex_runs = cores();
     return args;
 }
 
@@ -255,6 +282,7 @@ int render_document(const Arguments& args, const std::string& document, const st
     job.options = args.options;
     job.options.postscript = args.trust_paper;
     job.latex.trust_paper = args.trust_paper;
+    job.latex_runs = args.latex_runs;
     if (!doc.pages.empty() && !(error = find_tools(formats, job)).empty()) return cannot(error);
     if (!(error = prepare_output(args, document, job)).empty()) return cannot(error);
 

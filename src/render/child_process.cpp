@@ -256,7 +256,17 @@ ChildResult run_child(const ChildCommand& command, const ChildLimits& limits,
     }
     // Both sides set the group, so that it exists before either goes on.
     setpgid(pid, pid);
-    set_running_group(pid);
+    if (!add_running_group(pid)) {
+        // Never with the renderer's own limits on parallel runs.
+        kill(-pid, SIGKILL);
+        reap(pid);
+        close(output[0]);
+        close(exec_report[0]);
+        close(watch[0]);
+        close(watch[1]);
+        result.problem = "cannot start " + arguments[0] + ": too many tools running at once";
+        return result;
+    }
     // Without a watchdog (fork failed) the tool itself still dies with us.
     const pid_t watchdog = start_watchdog(pid, watch[0], watch[1]);
     if (watchdog > 0) setpgid(watchdog, pid);
@@ -278,8 +288,8 @@ ChildResult run_child(const ChildCommand& command, const ChildLimits& limits,
     }
     close(exec_report[0]);
     if (got == static_cast<ssize_t>(sizeof exec_errno)) {
+        remove_running_group(pid);
         reap(pid);
-        set_running_group(0);
         release_watchdog();
         close(output[0]);
         honour_stop_request();
@@ -295,8 +305,8 @@ ChildResult run_child(const ChildCommand& command, const ChildLimits& limits,
     for (;;) {
         if (stop_requested()) {
             kill(-pid, SIGKILL);
+            remove_running_group(pid);
             reap(pid);
-            set_running_group(0);
             release_watchdog();
             close(output[0]);
             honour_stop_request();
@@ -342,8 +352,8 @@ ChildResult run_child(const ChildCommand& command, const ChildLimits& limits,
     // Whatever is left of the group (the child itself when we stopped it, or
     // programs it started that outlive it) goes now.
     kill(-pid, SIGKILL);
+    remove_running_group(pid);
     const int status = reap(pid);
-    set_running_group(0);
     release_watchdog();
     close(output[0]);
     honour_stop_request();

@@ -5,6 +5,9 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <mutex>
+
 #include "render/scratch_folder.h"
 
 namespace kelvarin {
@@ -12,14 +15,18 @@ namespace kelvarin {
 namespace {
 
 volatile sig_atomic_t stop_signal = 0;
-volatile sig_atomic_t running_group = 0;
+// Slots of 0 are free. Lock-free atomics, so the signal handler may read them.
+std::atomic<int> running_groups[kMostRunningGroups];
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler reads the groups");
 
-// Only async-signal-safe work here: note the signal, kill the running tool
-// so that the main flow's wait ends at once. The main flow does the rest.
+// Only async-signal-safe work here: note the signal, kill the running tools
+// so that every wait for one ends at once. The waiting threads do the rest.
 extern "C" void on_stop_signal(int signal_number) {
     stop_signal = signal_number;
-    const pid_t group = running_group;
-    if (group > 0) kill(-group, SIGKILL);
+    for (std::atomic<int>& slot : running_groups) {
+        const pid_t group = slot.load();
+        if (group > 0) kill(-group, SIGKILL);
+    }
 }
 
 }  // namespace
@@ -44,6 +51,9 @@ bool stop_requested() { return stop_signal != 0; }
 void honour_stop_request() {
     const int signal_number = stop_signal;
     if (signal_number == 0) return;
+    // Held until we die: another thread that gets here waits for that.
+    static std::mutex dying;
+    dying.lock();
     remove_scratch_folders();
     // SIGQUIT's default action dumps core: we die of it, but leave no core
     // file in the working folder.
@@ -62,6 +72,19 @@ void honour_stop_request() {
     _exit(128 + signal_number);  // not reached: the default action ends us
 }
 
-void set_running_group(int group) { running_group = group; }
+bool add_running_group(int group) {
+    for (std::atomic<int>& slot : running_groups) {
+        int free = 0;
+        if (slot.compare_exchange_strong(free, group)) return true;
+    }
+    return false;
+}
+
+void remove_running_group(int group) {
+    for (std::atomic<int>& slot : running_groups) {
+        int held = group;
+        if (slot.compare_exchange_strong(held, 0)) return;
+    }
+}
 
 }  // namespace kelvarin

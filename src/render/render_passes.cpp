@@ -2,10 +2,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <exception>
+#include <functional>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <set>
 #include <system_error>
+#include <thread>
 
 #include "render/dvi_pages.h"
 
@@ -25,6 +29,11 @@ constexpr double kRunSecondsPerFormula = 0.05;
 constexpr double kSilenceSeconds = 1;
 // Further runs without the failures, should a run without them still fail.
 constexpr int kMostVerifications = 8;
+// Below this many formulas per run, a run of its own costs more (latex
+// reading the preamble, the tools starting) than it saves.
+constexpr std::size_t kFewestFormulasPerRun = 200;
+// What a page costs latex beyond its text, in bytes of text.
+constexpr std::size_t kPageWeight = 100;
 
 enum class Verdict {
     clean,      // began, ended, no error, one page
@@ -103,29 +112,59 @@ std::vector<Judged> judge(const LatexRun& run, const RunLimits& limits) {
     return judged;
 }
 
+// What the parallel latex runs over one document share: the progress line,
+// and how far each of them got.
+struct Shared {
+    std::mutex lock;
+    Progress& progress;
+    std::vector<std::size_t> typeset;  // per part: formulas typeset in its first pass so far
+    std::size_t total = 0;             // formulas of the document to typeset
+};
+
+// One part of the document, settled by its own latex runs in its own scratch
+// folder: every run after the first holds only pages of this part.
 struct Passes {
     const EquationPages& doc;
     const RenderJob& job;
-    Progress& progress;
+    Shared& shared;
+    std::vector<std::size_t> pages;  // indexes into doc.pages, in source order
+    std::size_t part = 0;
+    std::string folder;              // where this part's runs write
+    std::string label;               // before its stage lines: "" with one part, "part 2 of 4: " otherwise
     RenderOutcome outcome;
     std::map<std::size_t, std::string> failed;  // page -> message
     std::set<std::size_t> rendered;
     std::size_t runs = 0;
 };
 
+void show_stage_of(Passes& passes, const std::string& text) {
+    const std::lock_guard<std::mutex> hold(passes.shared.lock);
+    show_stage(passes.shared.progress, passes.label + text);
+}
+
 RunLimits limits_for(std::size_t formulas) {
     return {kRunBaseSeconds + kRunSecondsPerFormula * static_cast<double>(formulas), kSilenceSeconds};
 }
 
-LatexRun typeset(Passes& passes, const std::vector<std::size_t>& chosen, const std::string& verb,
-                 std::size_t done_before, std::size_t total) {
-    const std::string folder = (fs::path(passes.job.scratch) / ("run" + std::to_string(++passes.runs))).string();
+// A first-pass run counts towards the whole document's count; a later run
+// counts on its own.
+LatexRun typeset(Passes& passes, const std::vector<std::size_t>& chosen, bool first_pass, std::size_t done_before) {
+    const std::string folder = (fs::path(passes.folder) / ("run" + std::to_string(++passes.runs))).string();
     std::error_code ec;
     fs::create_directory(folder, ec);
     const RunLimits limits = limits_for(chosen.size());
+    Shared& shared = passes.shared;
     return typeset_formulas(passes.doc, chosen, passes.job.latex, folder, limits, [&](std::size_t ended) {
-        show_count(passes.progress, verb + " " + with_commas(done_before + ended) + " of " + with_commas(total) +
-                                        " formulas");
+        const std::lock_guard<std::mutex> hold(shared.lock);
+        if (!first_pass) {
+            show_count(shared.progress, passes.label + "checked " + with_commas(ended) + " of " +
+                                            with_commas(chosen.size()) + " formulas");
+            return;
+        }
+        shared.typeset[passes.part] = done_before + ended;
+        std::size_t done = 0;
+        for (std::size_t n : shared.typeset) done += n;
+        show_count(shared.progress, "typeset " + with_commas(done) + " of " + with_commas(shared.total) + " formulas");
     });
 }
 
@@ -157,7 +196,7 @@ std::vector<std::size_t> marked_pages(const LatexRun& run, const std::string& no
 void make_images_of(Passes& passes, const LatexRun& run, const std::vector<std::size_t>& chosen,
                     const std::vector<std::size_t>& ks) {
     if (ks.empty()) return;
-    show_stage(passes.progress, "making " + with_commas(ks.size()) + " images");
+    show_stage_of(passes, "making " + with_commas(ks.size()) + " images");
     std::map<std::size_t, std::string> unmarked;
     const std::vector<std::size_t> dvi_pages = marked_pages(run, passes.job.latex.nonce, ks, unmarked);
     std::vector<ImageJob> jobs;
@@ -168,7 +207,7 @@ void make_images_of(Passes& passes, const LatexRun& run, const std::vector<std::
         const std::string& name = passes.doc.pages[chosen[ks[i]]].image_name;
         jobs.push_back({dvi_pages[i], (fs::path(passes.job.out_dir) / name).string()});
     }
-    const std::string work = (fs::path(passes.job.scratch) / ("images" + std::to_string(passes.runs))).string();
+    const std::string work = (fs::path(passes.folder) / ("images" + std::to_string(passes.runs))).string();
     std::error_code ec;
     fs::create_directory(work, ec);
     std::map<std::size_t, std::string> lost;
@@ -189,13 +228,11 @@ void make_images_of(Passes& passes, const LatexRun& run, const std::vector<std::
 // Pass 1: every formula once, picking up after each one latex stops or gets
 // stuck in. Returns true when the first run was clean and its images made.
 bool find_failures(Passes& passes) {
-    const std::size_t total = passes.doc.pages.size();
-    std::vector<std::size_t> pending(total);
-    for (std::size_t i = 0; i < total; ++i) pending[i] = i;
-    show_stage(passes.progress, "typesetting " + with_commas(total) + " formulas");
+    const std::size_t total = passes.pages.size();
+    std::vector<std::size_t> pending = passes.pages;
     bool first = true;
     while (!pending.empty()) {
-        const LatexRun run = typeset(passes, pending, "typeset", total - pending.size(), total);
+        const LatexRun run = typeset(passes, pending, true, total - pending.size());
         if (!run.ready) {
             passes.outcome.blocking_problem = run.blocking_problem;
             return false;
@@ -231,12 +268,12 @@ bool find_failures(Passes& passes) {
 void verify_and_render(Passes& passes) {
     for (int attempt = 0; attempt < kMostVerifications; ++attempt) {
         std::vector<std::size_t> chosen;
-        for (std::size_t i = 0; i < passes.doc.pages.size(); ++i)
+        for (std::size_t i : passes.pages)
             if (!passes.failed.count(i) && !passes.rendered.count(i)) chosen.push_back(i);
         if (chosen.empty()) return;
-        show_stage(passes.progress, with_commas(passes.failed.size()) + " failed; typesetting the other " +
-                                        with_commas(chosen.size()) + " without them");
-        const LatexRun run = typeset(passes, chosen, "checked", 0, chosen.size());
+        show_stage_of(passes, with_commas(passes.failed.size()) + " failed; typesetting the other " +
+                                  with_commas(chosen.size()) + " without them");
+        const LatexRun run = typeset(passes, chosen, false, 0);
         if (!run.ready) {
             for (std::size_t page : chosen) passes.failed[page] = "not typeset: " + run.blocking_problem;
             return;
@@ -259,20 +296,94 @@ void verify_and_render(Passes& passes) {
             passes.failed[chosen[clean_prefix]] = "latex stopped before it";
     }
     // Still no clean run: what is left is reported, not tried for ever.
-    for (std::size_t i = 0; i < passes.doc.pages.size(); ++i)
+    for (std::size_t i : passes.pages)
         if (!passes.failed.count(i) && !passes.rendered.count(i))
             passes.failed[i] = "not rendered: latex's runs kept failing near it";
 }
 
+// Splits the pages into `parts` runs of consecutive pages, of about the same
+// size each: latex's time for a formula grows with its text, over a fixed
+// cost per page. Consecutive, so that a formula meets in its run the same
+// formulas before it as in one run over all.
+std::vector<std::vector<std::size_t>> split_pages(const EquationPages& doc, std::size_t parts) {
+    auto weight = [&](std::size_t i) {
+        std::size_t bytes = kPageWeight;
+        for (const std::string& line : doc.pages[i].lines) bytes += line.size();
+        return bytes;
+    };
+    std::size_t total = 0;
+    for (std::size_t i = 0; i < doc.pages.size(); ++i) total += weight(i);
+    std::vector<std::vector<std::size_t>> split(1);
+    std::size_t so_far = 0;
+    for (std::size_t i = 0; i < doc.pages.size(); ++i) {
+        // A new part begins once this one holds its share of the whole.
+        if (split.size() < parts && !split.back().empty() && so_far * parts >= total * split.size())
+            split.emplace_back();
+        split.back().push_back(i);
+        so_far += weight(i);
+    }
+    return split;
+}
+
+// Settles every formula of the part. What it throws is kept for the
+// caller, so that a thread does not end the program unannounced.
+void settle(Passes& passes, std::exception_ptr& thrown) {
+    try {
+        if (!find_failures(passes) && passes.outcome.blocking_problem.empty()) verify_and_render(passes);
+    } catch (...) {
+        thrown = std::current_exception();
+    }
+}
+
 }  // namespace
 
+std::size_t latex_runs_for(std::size_t formulas, std::size_t most_runs) {
+    const std::size_t worth = formulas / kFewestFormulasPerRun;
+    return std::max<std::size_t>(1, std::min(most_runs, worth));
+}
+
 RenderOutcome render_formulas(const EquationPages& doc, const RenderJob& job, Progress& progress) {
-    Passes passes{doc, job, progress, {}, {}, {}, 0};
-    if (!doc.pages.empty() && !find_failures(passes) && passes.outcome.blocking_problem.empty())
-        verify_and_render(passes);
-    passes.outcome.written = passes.rendered.size();
-    for (const auto& [page, message] : passes.failed) passes.outcome.failures.push_back({page, message});
-    return passes.outcome;
+    RenderOutcome outcome;
+    if (doc.pages.empty()) return outcome;
+    // dvisvgm writes an image differently after other pages of its run (it
+    // shares glyphs between them): svg images are the same bytes only from
+    // the same run, so a document with any stays whole.
+    const bool any_svg = std::any_of(doc.pages.begin(), doc.pages.end(),
+                                     [](const FormulaPage& page) { return image_extension(page.image_name) == "svg"; });
+    const std::vector<std::vector<std::size_t>> split =
+        split_pages(doc, any_svg ? 1 : latex_runs_for(doc.pages.size(), job.latex_runs));
+    Shared shared{{}, progress, std::vector<std::size_t>(split.size(), 0), doc.pages.size()};
+    std::vector<Passes> parts;
+    for (std::size_t k = 0; k < split.size(); ++k) {
+        const bool alone = split.size() == 1;
+        const std::string folder =
+            alone ? job.scratch : (fs::path(job.scratch) / ("part" + std::to_string(k + 1))).string();
+        std::error_code ec;
+        fs::create_directory(folder, ec);
+        const std::string label =
+            alone ? "" : "part " + std::to_string(k + 1) + " of " + std::to_string(split.size()) + ": ";
+        parts.push_back(Passes{doc, job, shared, split[k], k, folder, label, {}, {}, {}, 0});
+    }
+    show_stage(progress, "typesetting " + with_commas(doc.pages.size()) + " formulas" +
+                             (split.size() == 1 ? "" : " in " + std::to_string(split.size()) + " latex runs"));
+    // Every part but the last in a thread of its own; the last here.
+    std::vector<std::exception_ptr> thrown(parts.size());
+    std::vector<std::thread> threads;
+    for (std::size_t k = 0; k + 1 < parts.size(); ++k)
+        threads.emplace_back(settle, std::ref(parts[k]), std::ref(thrown[k]));
+    settle(parts.back(), thrown.back());
+    for (std::thread& thread : threads) thread.join();
+    for (const std::exception_ptr& e : thrown)
+        if (e) std::rethrow_exception(e);
+
+    std::map<std::size_t, std::string> failed;
+    for (const Passes& part : parts) {
+        if (outcome.blocking_problem.empty()) outcome.blocking_problem = part.outcome.blocking_problem;
+        outcome.written += part.rendered.size();
+        failed.insert(part.failed.begin(), part.failed.end());
+    }
+    for (const auto& [page, message] : failed) outcome.failures.push_back({page, message});
+    return outcome;
 }
 
 }  // namespace kelvarin

@@ -13,6 +13,13 @@
 //    (clean in that run) get their images from it, the fault is a failure,
 //    and the rest is typeset once more: a last resort that each time settles
 //    at least one formula, never the normal path.
+//
+// A large document is split into parts of consecutive pages, as many as the
+// job allows, of about the same size; each part goes through both passes in
+// latex runs of its own, in a scratch folder of its own, all parts at once.
+// The images are the same, name for name and byte for byte, as from one
+// run over all. Not so for svg, whose images dvisvgm writes differently
+// after other pages of its run: a document with svg images is one part.
 #ifndef KELVARIN_RENDER_PASSES_H
 #define KELVARIN_RENDER_PASSES_H
 
@@ -33,6 +40,7 @@ struct RenderJob {
     RenderOptions options;
     std::string scratch;  // the folder all runs write into
     std::string out_dir;  // where the images go
+    std::size_t latex_runs = 1;  // the most latex runs at once (each with its image tools after it)
 };
 
 struct Failure {
@@ -47,6 +55,10 @@ struct RenderOutcome {
 };
 
 RenderOutcome render_formulas(const EquationPages& doc, const RenderJob& job, Progress& progress);
+
+// How many parts a document of `formulas` is split into, at most
+// `most_runs`: none smaller than is worth a run of its own.
+std::size_t latex_runs_for(std::size_t formulas, std::size_t most_runs);
 
 }  // namespace kelvarin
 
