@@ -143,6 +143,43 @@ TEST(RenderManifest, WhatChangesAnImageMakesItAgain) {
     EXPECT_NE(r.err.find("3 of 3 images written, 0 failed"), std::string::npos) << r.err;
 }
 
+TEST(RenderManifest, AnUnchangedFailingFormulaIsReportedAgainWithoutLatex) {
+    REQUIRE_TEX();
+    Sandbox box;
+    const std::string body = "Let $a+b$ and $\\foo$.\n\\[\nx\n\\]\n";
+    convert(box, body);
+    RunResult r = render(box.dir, {"paper.eq.tex"});
+    ASSERT_EQ(r.exit_status, 1) << r.err;
+    const std::string said = "paper.eq2.gif, inline (row : 3, column : 14 - 19): ";
+    const std::size_t at = r.err.find(said);
+    ASSERT_NE(at, std::string::npos) << r.err;
+    const std::string message = r.err.substr(at + said.size(), r.err.find('\n', at) - at - said.size());
+
+    // A latex that is never to run: it would leave its mark and fail.
+    Sandbox tools;
+    write_file(tools.path("latex"), "#!/bin/sh\ntouch " + tools.path("ran") + "\nexit 1\n");
+    chmod(tools.path("latex").c_str(), 0755);
+    const std::string old_path = std::getenv("PATH");
+    setenv("PATH", (tools.dir + ":" + old_path).c_str(), 1);
+    r = render(box.dir, {"paper.eq.tex"});
+    setenv("PATH", old_path.c_str(), 1);
+    EXPECT_EQ(r.exit_status, 1) << r.err;
+    EXPECT_FALSE(file_exists(tools.path("ran")));
+    EXPECT_NE(r.err.find(said + message + " (as in the last run; --force tries again)\n"), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("0 of 3 images written, 2 unchanged, 1 failed"), std::string::npos) << r.err;
+
+    // --force tries it again, and so does a change of what makes it.
+    r = render(box.dir, {"--force", "paper.eq.tex"});
+    EXPECT_NE(r.err.find(said + message + "\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("2 of 3 images written, 1 failed"), std::string::npos) << r.err;
+    convert(box, body, {}, kPreamble + "\\newcommand{\\foo}{y}\n");
+    r = render(box.dir, {"paper.eq.tex"});
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_NE(r.err.find("3 of 3 images written, 0 failed"), std::string::npos) << r.err;
+    EXPECT_EQ(read_file(box.path("paper.eq.manifest")).find("failed "), std::string::npos);
+}
+
 TEST(RenderManifest, DamagedOrForeignManifestIsNotTrusted) {
     REQUIRE_TEX();
     Sandbox box;

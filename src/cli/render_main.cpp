@@ -307,9 +307,9 @@ int render_document(const Arguments& args, const std::string& document, const st
     honour_stop_request();
 
     if (!outcome.blocking_problem.empty()) return cannot(document + ": " + outcome.blocking_problem);
-    for (const Failure& f : outcome.failures)
-        say(label + incremental.todo.pages[f.page].image_name + ", " + incremental.todo.pages[f.page].position +
-            ": " + f.message);
+    const std::vector<Failure> failures = all_failures(incremental, outcome);
+    for (const Failure& f : failures)
+        say(label + doc.pages[f.page].image_name + ", " + doc.pages[f.page].position + ": " + f.message);
     notes.clear();
     finish_incremental(incremental, doc, outcome, document, job, args.incremental, notes);
     changed.insert(changed.end(), incremental.changed.begin(), incremental.changed.end());
@@ -319,13 +319,13 @@ int render_document(const Arguments& args, const std::string& document, const st
         incremental.reused == 0 ? "" : ", " + with_commas(incremental.reused) + " unchanged";
     std::snprintf(summary, sizeof summary, "%s of %s images written%s, %s failed, %.1f s",
                   with_commas(outcome.written).c_str(), with_commas(doc.pages.size()).c_str(), unchanged.c_str(),
-                  with_commas(outcome.failures.size()).c_str(), seconds);
+                  with_commas(failures.size()).c_str(), seconds);
     say(label + summary);
     for (const std::string& note : notes) say(label + note);
     std::printf("%zu images written to %s\n", outcome.written, job.out_dir.c_str());
     std::fflush(stdout);
     honour_stop_request();  // a reader that went away before the report ends us as it would any tool
-    return outcome.failures.empty() ? 0 : 1;
+    return failures.empty() ? 0 : 1;
 }
 
 int render(int argc, char** argv) {

@@ -1,6 +1,9 @@
 #include "render/incremental.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <iterator>
+#include <map>
 #include <set>
 
 #include "render/progress.h"
@@ -65,7 +68,22 @@ void forget_missing(Manifest& manifest, const std::string& out_dir) {
     }
 }
 
+// Failures of formulas the document no longer holds say nothing more.
+void forget_unnamed_failures(Manifest& manifest, const EquationPages& doc) {
+    std::set<std::string> named;
+    for (const FormulaPage& page : doc.pages) named.insert(page.image_name);
+    for (auto it = manifest.failures.begin(); it != manifest.failures.end();)
+        it = named.count(it->first) ? std::next(it) : manifest.failures.erase(it);
+}
+
 }  // namespace
+
+std::vector<Failure> all_failures(const IncrementalRun& run, const RenderOutcome& outcome) {
+    std::vector<Failure> all = run.failed_before;
+    for (const Failure& f : outcome.failures) all.push_back({run.todo_pages[f.page], f.message, f.of_formula});
+    std::stable_sort(all.begin(), all.end(), [](const Failure& a, const Failure& b) { return a.page < b.page; });
+    return all;
+}
 
 IncrementalRun plan_incremental(const EquationPages& doc, const std::string& document, const RenderJob& job,
                                 const IncrementalOptions& incremental, std::vector<std::string>& notes) {
@@ -87,6 +105,12 @@ IncrementalRun plan_incremental(const EquationPages& doc, const std::string& doc
         const std::string path = image_path(out_dir, page.image_name);
         const auto entry = run.manifest.images.find(page.image_name);
         const bool listed_so = entry != run.manifest.images.end() && entry->second.recipe == run.recipes.back();
+        const auto failure = run.manifest.failures.find(page.image_name);
+        if (!incremental.force && failure != run.manifest.failures.end() &&
+            failure->second.recipe == run.recipes.back()) {
+            run.failed_before.push_back({i, failure->second.message + " (as in the last run; --force tries again)"});
+            continue;
+        }
         const std::string digest = file_digest(path);
         if (!incremental.force && listed_so && digest == entry->second.image) {
             ++run.reused;
@@ -103,17 +127,22 @@ void finish_incremental(IncrementalRun& run, const EquationPages& doc, const Ren
                         const std::string& document, const RenderJob& job, const IncrementalOptions& incremental,
                         std::vector<std::string>& notes) {
     const std::string& out_dir = job.out_dir;
-    std::set<std::size_t> failed;
-    for (const Failure& f : outcome.failures) failed.insert(f.page);
+    std::map<std::size_t, const Failure*> failed;
+    for (const Failure& f : outcome.failures) failed[f.page] = &f;
     run.changed.clear();
     const Manifest old = run.manifest;
     for (std::size_t k = 0; k < run.todo.pages.size(); ++k) {
         const std::string& name = run.todo.pages[k].image_name;
         const std::string digest = file_digest(image_path(out_dir, name));
-        // A formula that failed keeps no entry, so that it is tried again,
-        // whatever its file still holds.
-        if (failed.count(k) || digest.empty()) {
+        // A formula that failed vouches for no image, whatever its file
+        // still holds. latex's verdict stands until the formula or what
+        // makes it changes; an image that could not be written is tried again.
+        run.manifest.failures.erase(name);
+        const auto failure = failed.find(k);
+        if (failure != failed.end() || digest.empty()) {
             run.manifest.images.erase(name);
+            if (failure != failed.end() && failure->second->of_formula)
+                run.manifest.failures[name] = {run.recipes[run.todo_pages[k]], failure->second->message};
             continue;
         }
         run.manifest.images[name] = {run.recipes[run.todo_pages[k]], digest};
@@ -124,7 +153,9 @@ void finish_incremental(IncrementalRun& run, const EquationPages& doc, const Ren
 
     // A document without images gets no manifest, so that it writes
     // nothing at all.
-    const bool wanted = !run.manifest.images.empty() || something_at(run.manifest_path);
+    forget_unnamed_failures(run.manifest, doc);
+    const bool wanted =
+        !run.manifest.images.empty() || !run.manifest.failures.empty() || something_at(run.manifest_path);
     if (wanted && (!run.manifest_current || manifest_text(run.manifest) != manifest_text(old))) {
         const std::string problem = replace_file(run.manifest_path, manifest_text(run.manifest));
         if (!problem.empty()) notes.push_back(problem + "; the next run makes every image again");

@@ -28,6 +28,7 @@ struct IncrementalRun {
     EquationPages todo;                   // the head and the pages to typeset
     std::vector<std::size_t> todo_pages;  // todo.pages[k] is doc.pages[todo_pages[k]]
     std::size_t reused = 0;               // images kept as they are
+    std::vector<Failure> failed_before;   // unchanged formulas that failed last time (pages of doc), not tried
     std::vector<std::string> recipes;     // per page of the document
     std::vector<std::string> before;      // per page of todo: digest of its file before the run
     std::string manifest_path;
@@ -41,6 +42,10 @@ struct IncrementalRun {
 // trusted).
 IncrementalRun plan_incremental(const EquationPages& doc, const std::string& document, const RenderJob& job,
                                 const IncrementalOptions& incremental, std::vector<std::string>& notes);
+
+// Every failure of the document in source order, its pages those of the
+// document: the run's own and those of the last run that stand.
+std::vector<Failure> all_failures(const IncrementalRun& run, const RenderOutcome& outcome);
 
 // After the passes over run.todo: updates and writes the manifest, lists
 // and prunes the unused images, and sets run.changed. Adds to `notes` what

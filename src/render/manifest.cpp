@@ -54,8 +54,25 @@ bool is_digest(const std::string& text) {
            text.find_first_not_of("0123456789abcdef") == std::string::npos;
 }
 
+// Reads a line of a failed formula: "failed <recipe> <n>:<name> <message>".
+bool parse_failure(const std::string& line, Manifest& manifest) {
+    const std::size_t start = 7 + kDigestSize + 1;  // "failed " and the recipe and " "
+    if (line.size() < start || line[6] != ' ' || line[start - 1] != ' ') return false;
+    const std::string recipe = line.substr(7, kDigestSize);
+    const std::size_t colon = line.find(':', start);
+    if (!is_digest(recipe) || colon == std::string::npos || colon == start || colon - start > 9 ||
+        line.find_first_not_of("0123456789", start) != colon)
+        return false;
+    const std::size_t length = std::stoul(line.substr(start, colon - start));
+    if (line.size() < colon + 1 + length + 1 || line[colon + 1 + length] != ' ') return false;
+    const std::string name = line.substr(colon + 1, length);
+    if (!is_plain_file_name(name) || manifest.images.count(name)) return false;
+    return manifest.failures.emplace(name, FailedFormula{recipe, line.substr(colon + 2 + length)}).second;
+}
+
 // Reads one entry line; false when it is not one.
 bool parse_entry(const std::string& line, Manifest& manifest) {
+    if (line.compare(0, 7, "failed ") == 0) return parse_failure(line, manifest);
     if (line.size() < 2 * kDigestSize + 3 || line[kDigestSize] != ' ' || line[2 * kDigestSize + 1] != ' ')
         return false;
     ManifestEntry entry{line.substr(0, kDigestSize), line.substr(kDigestSize + 1, kDigestSize)};
@@ -117,6 +134,12 @@ Manifest read_manifest(const std::string& path, const std::string& document, std
 std::string manifest_text(const Manifest& manifest) {
     std::string text = kHeader + manifest.document + "\n";
     for (const auto& [name, entry] : manifest.images) text += entry.recipe + " " + entry.image + " " + name + "\n";
+    for (const auto& [name, failure] : manifest.failures) {
+        std::string message = failure.message;
+        for (char& c : message)
+            if (c == '\n' || c == '\r') c = ' ';
+        text += "failed " + failure.recipe + " " + std::to_string(name.size()) + ":" + name + " " + message + "\n";
+    }
     return text + "end " + sha256_hex(text) + "\n";
 }
 

@@ -3,12 +3,16 @@
 // of what made it (the preamble, the formula, the resolution, the type, the
 // transparency, the renderer's version) and a digest of the bytes it wrote.
 // An image whose entry matches and whose file still holds those bytes need
-// not be typeset again.
+// not be typeset again. A formula that failed is recorded with what made it
+// and why it failed, so that an unchanged failing formula is reported again
+// without being typeset again (latex may take seconds to give up on one).
 //
 // The file is text:
 //
 //     kelvarin-render manifest 1 paper.eq.tex
 //     <recipe digest> <image digest> <image name>
+//     ...
+//     failed <recipe digest> <bytes of the name>:<image name> <message>
 //     ...
 //     end <SHA-256 of every line above, line ends included>
 //
@@ -31,9 +35,15 @@ struct ManifestEntry {
     std::string image;   // digest of the image's bytes as written
 };
 
+struct FailedFormula {
+    std::string recipe;   // digest of what was typeset
+    std::string message;  // why it failed, on one line
+};
+
 struct Manifest {
-    std::string document;                         // the equation document's file name
-    std::map<std::string, ManifestEntry> images;  // by image name
+    std::string document;                           // the equation document's file name
+    std::map<std::string, ManifestEntry> images;    // by image name
+    std::map<std::string, FailedFormula> failures;  // by image name
 };
 
 // The manifest's path for `document` (a path to "paper.eq.tex") in `out_dir`:

@@ -134,6 +134,7 @@ struct Passes {
     RenderOutcome outcome;
     std::map<std::size_t, std::string> failed;  // page -> message
     std::set<std::size_t> rendered;
+    std::set<std::size_t> image_failures;  // of `failed`: typeset, but no image made or written
     std::size_t runs = 0;
 };
 
@@ -216,12 +217,14 @@ void make_images_of(Passes& passes, const LatexRun& run, const std::vector<std::
         lost[failure.job] = failure.message;
     for (std::size_t i = 0; i < ks.size(); ++i) {
         const std::size_t page = chosen[ks[i]];
-        if (unmarked.count(i))
-            passes.failed[page] = unmarked[i];
-        else if (lost.count(job_of[i]))
+        if (unmarked.count(i)) {
+            passes.failed[page] = unmarked[i];  // what latex made of the formula: it will again
+        } else if (lost.count(job_of[i])) {
             passes.failed[page] = lost[job_of[i]];
-        else
+            passes.image_failures.insert(page);
+        } else {
             passes.rendered.insert(page);
+        }
     }
 }
 
@@ -362,7 +365,7 @@ RenderOutcome render_formulas(const EquationPages& doc, const RenderJob& job, Pr
         fs::create_directory(folder, ec);
         const std::string label =
             alone ? "" : "part " + std::to_string(k + 1) + " of " + std::to_string(split.size()) + ": ";
-        parts.push_back(Passes{doc, job, shared, split[k], k, folder, label, {}, {}, {}, 0});
+        parts.push_back(Passes{doc, job, shared, split[k], k, folder, label, {}, {}, {}, {}, 0});
     }
     show_stage(progress, "typesetting " + with_commas(doc.pages.size()) + " formulas" +
                              (split.size() == 1 ? "" : " in " + std::to_string(split.size()) + " latex runs"));
@@ -376,13 +379,13 @@ RenderOutcome render_formulas(const EquationPages& doc, const RenderJob& job, Pr
     for (const std::exception_ptr& e : thrown)
         if (e) std::rethrow_exception(e);
 
-    std::map<std::size_t, std::string> failed;
     for (const Passes& part : parts) {
         if (outcome.blocking_problem.empty()) outcome.blocking_problem = part.outcome.blocking_problem;
         outcome.written += part.rendered.size();
-        failed.insert(part.failed.begin(), part.failed.end());
+        for (const auto& [page, message] : part.failed)
+            outcome.failures.push_back({page, message, part.image_failures.count(page) == 0});
     }
-    for (const auto& [page, message] : failed) outcome.failures.push_back({page, message});
+    // The parts hold consecutive pages, in order: so are their failures.
     return outcome;
 }
 

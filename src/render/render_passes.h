@@ -46,6 +46,7 @@ struct RenderJob {
 struct Failure {
     std::size_t page;     // index into the document's pages
     std::string message;
+    bool of_formula = true;  // latex failed on it, as it will again; false: its image could not be made or written
 };
 
 struct RenderOutcome {
