@@ -77,7 +77,10 @@ for ((i = 0; i < rounds; i++)); do
     s=$(timed "$render" -j 1 --out one doc.eq.tex); add "$doc one" "$s"; add "$doc one/" "$(ratio "$s" "$plain")"
     sync
     s=$(timed "$render" --out all doc.eq.tex); add "$doc all" "$s"; add "$doc all/" "$(ratio "$s" "$plain")"
-    diff -r one all >/dev/null || { identical[$doc]=no; echo "round $i, $doc: -j 1 and -j $(nproc) differ" >&2; }
+    # The images; the manifests may differ in a message that gives a time
+    # ("no progress on it for 1.1 s").
+    diff -r -x '*.manifest' one all >/dev/null ||
+      { identical[$doc]=no; echo "round $i, $doc: -j 1 and -j $(nproc) differ" >&2; }
     sync
     s=$(timed "$render" --out all doc.eq.tex); add "$doc again" "$s"; add "$doc again/" "$(ratio "$s" "$plain")"
     cp "$doc-edited.eq.tex" doc.eq.tex
@@ -102,7 +105,7 @@ echo "| first render, -j 1, s (times the plain pass) | $(med 'a one') ($(med 'a 
 echo "| first render, -j $(nproc) (the default), s (times the plain pass) | $(med 'a all') ($(med 'a all/')×) | $(med 'b all') ($(med 'b all/')×) |"
 echo "| unchanged re-render, s (times the plain pass) | $(med 'a again') ($(med 'a again/')×) | $(med 'b again') ($(med 'b again/')×) |"
 echo "| re-render after one formula changed, s (times the plain pass) | $(med 'a edit') ($(med 'a edit/')×) | $(med 'b edit') ($(med 'b edit/')×) |"
-echo "| images (and manifest) of -j $(nproc) byte-identical to -j 1, every round | ${identical[a]} | ${identical[b]} |"
+echo "| images of -j $(nproc) byte-identical to those of -j 1, every round | ${identical[a]} | ${identical[b]} |"
 echo
 echo "Document A, rendered once more (failures not shown):"
 echo

@@ -372,8 +372,13 @@ RenderOutcome render_formulas(const EquationPages& doc, const RenderJob& job, Pr
     // Every part but the last in a thread of its own; the last here.
     std::vector<std::exception_ptr> thrown(parts.size());
     std::vector<std::thread> threads;
-    for (std::size_t k = 0; k + 1 < parts.size(); ++k)
-        threads.emplace_back(settle, std::ref(parts[k]), std::ref(thrown[k]));
+    for (std::size_t k = 0; k + 1 < parts.size(); ++k) {
+        try {
+            threads.emplace_back(settle, std::ref(parts[k]), std::ref(thrown[k]));
+        } catch (const std::system_error&) {
+            settle(parts[k], thrown[k]);  // no thread to be had: this part now, here
+        }
+    }
     settle(parts.back(), thrown.back());
     for (std::thread& thread : threads) thread.join();
     for (const std::exception_ptr& e : thrown)
