@@ -29,6 +29,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// close_range's flag that marks the descriptors close-on-exec instead of
+// closing them (Linux 5.11; older kernels refuse it, and nothing changes).
+constexpr unsigned kCloseRangeCloexec = 1u << 2;
+
 double seconds_since(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
@@ -54,8 +58,6 @@ std::vector<char*> pointers_to(std::vector<std::string>& strings) {
     pointers.push_back(nullptr);
     return pointers;
 }
-
-bool close_on_exec(int fd) { return fcntl(fd, F_SETFD, FD_CLOEXEC) == 0; }
 
 // Waits for the child, through signals; returns its wait status.
 int reap(pid_t pid) {
@@ -205,19 +207,19 @@ ChildResult run_child(const ChildCommand& command, const ChildLimits& limits,
     int output[2];
     int exec_report[2];  // closed by a successful exec; otherwise carries errno
     int watch[2];        // held open by us alone while we live (see start_watchdog)
-    if (pipe(output) != 0) {
+    // Made close-on-exec at once: tools started meanwhile by other threads
+    // must not hold our pipes (a watchdog would wait on them).
+    if (pipe2(output, O_CLOEXEC) != 0) {
         result.problem = std::string("cannot make a pipe: ") + std::strerror(errno);
         return result;
     }
-    if (pipe(exec_report) != 0 || pipe(watch) != 0) {
+    if (pipe2(exec_report, O_CLOEXEC) != 0 || pipe2(watch, O_CLOEXEC) != 0) {
         result.problem = std::string("cannot make a pipe: ") + std::strerror(errno);
         close(output[0]);
         close(output[1]);
         return result;
     }
-    const int null_input = open("/dev/null", O_RDONLY);
-    for (int fd : {output[0], output[1], exec_report[0], exec_report[1], watch[0], watch[1], null_input})
-        if (fd >= 0) close_on_exec(fd);
+    const int null_input = open("/dev/null", O_RDONLY | O_CLOEXEC);
 
     const auto start = Clock::now();
     const pid_t parent = getpid();
@@ -235,6 +237,10 @@ ChildResult run_child(const ChildCommand& command, const ChildLimits& limits,
         if (failure == 0) {
             dup2(output[1], 1);
             dup2(output[1], 2);
+#ifdef SYS_close_range
+            // Files other threads of ours hold open do not pass to the tool.
+            syscall(SYS_close_range, 3u, ~0u, kCloseRangeCloexec);
+#endif
             execve(argv[0], argv.data(), envp.data());
             failure = errno;
         }
