@@ -161,8 +161,8 @@ TEST(RenderStops, SigtermDuringParallelRunsLeavesNoToolAndNoScratchFolder) {
     // Both latex runs at work.
     EXPECT_TRUE(eventually([&] {
         for (const std::string& scratch : files_in(box.path("tmp")))
-            if (file_exists(box.path("tmp/" + scratch + "/part1/run1/kelvarin-formulas.log")) &&
-                file_exists(box.path("tmp/" + scratch + "/part2/run1/kelvarin-formulas.log")))
+            if (file_exists(box.path("tmp/" + scratch + "/group1/run1/kelvarin-formulas.log")) &&
+                file_exists(box.path("tmp/" + scratch + "/group2/run1/kelvarin-formulas.log")))
                 return true;
         return false;
     }));

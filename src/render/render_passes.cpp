@@ -117,20 +117,20 @@ std::vector<Judged> judge(const LatexRun& run, const RunLimits& limits) {
 struct Shared {
     std::mutex lock;
     Progress& progress;
-    std::vector<std::size_t> typeset;  // per part: formulas typeset in its first pass so far
+    std::vector<std::size_t> typeset;  // per group: formulas typeset in its first pass so far
     std::size_t total = 0;             // formulas of the document to typeset
 };
 
-// One part of the document, settled by its own latex runs in its own scratch
-// folder: every run after the first holds only pages of this part.
+// One group of consecutive pages of the document, settled by its own latex runs in its own scratch
+// folder: every run after the first holds only pages of this group.
 struct Passes {
     const EquationPages& doc;
     const RenderJob& job;
     Shared& shared;
     std::vector<std::size_t> pages;  // indexes into doc.pages, in source order
-    std::size_t part = 0;
-    std::string folder;              // where this part's runs write
-    std::string label;               // before its stage lines: "" with one part, "part 2 of 4: " otherwise
+    std::size_t group = 0;
+    std::string folder;              // where this group's runs write
+    std::string label;               // before its stage lines: "" alone, "group 2 of 4: " otherwise
     RenderOutcome outcome;
     std::map<std::size_t, std::string> failed;  // page -> message
     std::set<std::size_t> rendered;
@@ -162,7 +162,7 @@ LatexRun typeset(Passes& passes, const std::vector<std::size_t>& chosen, bool fi
                                             with_commas(chosen.size()) + " formulas");
             return;
         }
-        shared.typeset[passes.part] = done_before + ended;
+        shared.typeset[passes.group] = done_before + ended;
         std::size_t done = 0;
         for (std::size_t n : shared.typeset) done += n;
         show_count(shared.progress, "typeset " + with_commas(done) + " of " + with_commas(shared.total) + " formulas");
@@ -304,11 +304,11 @@ void verify_and_render(Passes& passes) {
             passes.failed[i] = "not rendered: latex's runs kept failing near it";
 }
 
-// Splits the pages into `parts` runs of consecutive pages, of about the same
+// Splits the pages into `groups` runs of consecutive pages, of about the same
 // size each: latex's time for a formula grows with its text, over a fixed
 // cost per page. Consecutive, so that a formula meets in its run the same
 // formulas before it as in one run over all.
-std::vector<std::vector<std::size_t>> split_pages(const EquationPages& doc, std::size_t parts) {
+std::vector<std::vector<std::size_t>> split_pages(const EquationPages& doc, std::size_t groups) {
     auto weight = [&](std::size_t i) {
         std::size_t bytes = kPageWeight;
         for (const std::string& line : doc.pages[i].lines) bytes += line.size();
@@ -319,8 +319,8 @@ std::vector<std::vector<std::size_t>> split_pages(const EquationPages& doc, std:
     std::vector<std::vector<std::size_t>> split(1);
     std::size_t so_far = 0;
     for (std::size_t i = 0; i < doc.pages.size(); ++i) {
-        // A new part begins once this one holds its share of the whole.
-        if (split.size() < parts && !split.back().empty() && so_far * parts >= total * split.size())
+        // A new group begins once this one holds its share of the whole.
+        if (split.size() < groups && !split.back().empty() && so_far * groups >= total * split.size())
             split.emplace_back();
         split.back().push_back(i);
         so_far += weight(i);
@@ -328,7 +328,7 @@ std::vector<std::vector<std::size_t>> split_pages(const EquationPages& doc, std:
     return split;
 }
 
-// Settles every formula of the part. What it throws is kept for the
+// Settles every formula of the group. What it throws is kept for the
 // caller, so that a thread does not end the program unannounced.
 void settle(Passes& passes, std::exception_ptr& thrown) {
     try {
@@ -356,41 +356,41 @@ RenderOutcome render_formulas(const EquationPages& doc, const RenderJob& job, Pr
     const std::vector<std::vector<std::size_t>> split =
         split_pages(doc, any_svg ? 1 : latex_runs_for(doc.pages.size(), job.latex_runs));
     Shared shared{{}, progress, std::vector<std::size_t>(split.size(), 0), doc.pages.size()};
-    std::vector<Passes> parts;
+    std::vector<Passes> groups;
     for (std::size_t k = 0; k < split.size(); ++k) {
         const bool alone = split.size() == 1;
         const std::string folder =
-            alone ? job.scratch : (fs::path(job.scratch) / ("part" + std::to_string(k + 1))).string();
+            alone ? job.scratch : (fs::path(job.scratch) / ("group" + std::to_string(k + 1))).string();
         std::error_code ec;
         fs::create_directory(folder, ec);
         const std::string label =
-            alone ? "" : "part " + std::to_string(k + 1) + " of " + std::to_string(split.size()) + ": ";
-        parts.push_back(Passes{doc, job, shared, split[k], k, folder, label, {}, {}, {}, {}, 0});
+            alone ? "" : "group " + std::to_string(k + 1) + " of " + std::to_string(split.size()) + ": ";
+        groups.push_back(Passes{doc, job, shared, split[k], k, folder, label, {}, {}, {}, {}, 0});
     }
     show_stage(progress, "typesetting " + with_commas(doc.pages.size()) + " formulas" +
                              (split.size() == 1 ? "" : " in " + std::to_string(split.size()) + " latex runs"));
-    // Every part but the last in a thread of its own; the last here.
-    std::vector<std::exception_ptr> thrown(parts.size());
+    // Every group but the last in a thread of its own; the last here.
+    std::vector<std::exception_ptr> thrown(groups.size());
     std::vector<std::thread> threads;
-    for (std::size_t k = 0; k + 1 < parts.size(); ++k) {
+    for (std::size_t k = 0; k + 1 < groups.size(); ++k) {
         try {
-            threads.emplace_back(settle, std::ref(parts[k]), std::ref(thrown[k]));
+            threads.emplace_back(settle, std::ref(groups[k]), std::ref(thrown[k]));
         } catch (const std::system_error&) {
-            settle(parts[k], thrown[k]);  // no thread to be had: this part now, here
+            settle(groups[k], thrown[k]);  // no thread to be had: this group now, here
         }
     }
-    settle(parts.back(), thrown.back());
+    settle(groups.back(), thrown.back());
     for (std::thread& thread : threads) thread.join();
     for (const std::exception_ptr& e : thrown)
         if (e) std::rethrow_exception(e);
 
-    for (const Passes& part : parts) {
-        if (outcome.blocking_problem.empty()) outcome.blocking_problem = part.outcome.blocking_problem;
-        outcome.written += part.rendered.size();
-        for (const auto& [page, message] : part.failed)
-            outcome.failures.push_back({page, message, part.image_failures.count(page) == 0});
+    for (const Passes& group : groups) {
+        if (outcome.blocking_problem.empty()) outcome.blocking_problem = group.outcome.blocking_problem;
+        outcome.written += group.rendered.size();
+        for (const auto& [page, message] : group.failed)
+            outcome.failures.push_back({page, message, group.image_failures.count(page) == 0});
     }
-    // The parts hold consecutive pages, in order: so are their failures.
+    // The groups hold consecutive pages, in order: so are their failures.
     return outcome;
 }
 

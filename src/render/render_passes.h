@@ -14,12 +14,12 @@
 //    and the rest is typeset once more: a last resort that each time settles
 //    at least one formula, never the normal path.
 //
-// A large document is split into parts of consecutive pages, as many as the
-// job allows, of about the same size; each part goes through both passes in
-// latex runs of its own, in a scratch folder of its own, all parts at once.
+// A large document is split into groups of consecutive pages, as many as the
+// job allows, of about the same size; each group goes through both passes in
+// latex runs of its own, in a scratch folder of its own, all groups at once.
 // The images are the same, name for name and byte for byte, as from one
 // run over all. Not so for svg, whose images dvisvgm writes differently
-// after other pages of its run: a document with svg images is one part.
+// after other pages of its run: a document with svg images is one group.
 #ifndef KELVARIN_RENDER_PASSES_H
 #define KELVARIN_RENDER_PASSES_H
 
@@ -57,7 +57,7 @@ struct RenderOutcome {
 
 RenderOutcome render_formulas(const EquationPages& doc, const RenderJob& job, Progress& progress);
 
-// How many parts a document of `formulas` is split into, at most
+// How many groups a document of `formulas` is split into, at most
 // `most_runs`: none smaller than is worth a run of its own.
 std::size_t latex_runs_for(std::size_t formulas, std::size_t most_runs);
 
