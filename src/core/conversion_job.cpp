@@ -110,6 +110,20 @@ std::string folder_of(const std::string& input_path) {
     return slash == std::string::npos ? "." : slash == 0 ? "/" : input_path.substr(0, slash);
 }
 
+// The equation document's preamble: the source's, and after it the
+// definitions the paper makes in its body, which hold for the formulas after
+// them. At the end of the preamble, in the order met, latex knows them on
+// every page and in every run that typesets a page.
+std::vector<std::string> equation_preamble(JobState& job) {
+    std::vector<std::string> preamble = std::move(job.preamble_lines);
+    const std::vector<std::string>& body_definitions = job.rich.vocabulary.body_definitions;
+    if (!body_definitions.empty()) {
+        preamble.push_back("% definitions made in the paper's body");
+        preamble.insert(preamble.end(), body_definitions.begin(), body_definitions.end());
+    }
+    return preamble;
+}
+
 // Reads the whole source as rich mode does, writing nothing, to learn what
 // the page needs before it meets it: labels that are referred to before
 // they are defined, and the headings they name.
@@ -257,16 +271,7 @@ ConversionResult convert_file(const std::string& input_path, const ConversionOpt
         result.invalid_file = true;
         return result;
     }
-    // Definitions the paper makes in its body hold for the formulas after
-    // them: they go at the end of the preamble, in the order met, so that
-    // latex knows them on every page and in every run that typesets a page.
-    std::vector<std::string> preamble = std::move(job.preamble_lines);
-    const std::vector<std::string>& body_definitions = job.rich.vocabulary.body_definitions;
-    if (!body_definitions.empty()) {
-        preamble.push_back("% definitions made in the paper's body");
-        preamble.insert(preamble.end(), body_definitions.begin(), body_definitions.end());
-    }
-    write_equation_document(equations, preamble, job.equation_prefix, job.settings, job.registry);
+    write_equation_document(equations, equation_preamble(job), job.equation_prefix, job.settings, job.registry);
     // Rich mode writes each output beside its name and renames it into place
     // when complete, so that a link at the name is replaced, not written
     // through, and a page is kept only together with its equation document:
