@@ -150,7 +150,7 @@ std::string link(std::string_view text, std::string_view target) {
     // wiki ("[[Later: the case>#later]]"), and the link would leave the page.
     for (const char c : text) {
         if (c == ':')
-            out.append("&#58;");
+            append_reference(out, c);
         else
             out.push_back(c);
     }
