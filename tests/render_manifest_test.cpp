@@ -27,6 +27,20 @@ RunResult render(const std::string& dir, const std::vector<std::string>& args) {
     return run_program(KELVARIN_RENDER_BIN, dir, args);
 }
 
+// Renders paper.eq.tex in `dir` with a latex first on PATH that must never
+// run: it would leave its mark (`latex_ran`) and fail.
+RunResult render_without_latex(const std::string& dir, bool& latex_ran) {
+    Sandbox tools;
+    write_file(tools.path("latex"), "#!/bin/sh\ntouch " + tools.path("ran") + "\nexit 1\n");
+    chmod(tools.path("latex").c_str(), 0755);
+    const std::string old_path = std::getenv("PATH");
+    setenv("PATH", (tools.dir + ":" + old_path).c_str(), 1);
+    const RunResult r = render(dir, {"paper.eq.tex"});
+    setenv("PATH", old_path.c_str(), 1);
+    latex_ran = file_exists(tools.path("ran"));
+    return r;
+}
+
 const std::string kPreamble = "\\documentclass{article}\n";
 
 // Converts the body with the options into paper.eq.tex in the sandbox.
@@ -95,17 +109,11 @@ TEST(RenderManifest, UnchangedReRenderTypesetsNothingAndRewritesNoFile) {
     const auto files = contents(box.dir);
     const auto before = times(box.dir);
 
-    // A latex that is never to run: it would leave its mark and fail.
-    Sandbox tools;
-    write_file(tools.path("latex"), "#!/bin/sh\ntouch " + tools.path("ran") + "\nexit 1\n");
-    chmod(tools.path("latex").c_str(), 0755);
-    const std::string old_path = std::getenv("PATH");
-    setenv("PATH", (tools.dir + ":" + old_path).c_str(), 1);
-    r = render(box.dir, {"paper.eq.tex"});
-    setenv("PATH", old_path.c_str(), 1);
+    bool latex_ran = false;
+    r = render_without_latex(box.dir, latex_ran);
 
     EXPECT_EQ(r.exit_status, 0) << r.err;
-    EXPECT_FALSE(file_exists(tools.path("ran")));
+    EXPECT_FALSE(latex_ran);
     EXPECT_NE(r.err.find("0 of 3 images written, 3 unchanged, 0 failed"), std::string::npos) << r.err;
     EXPECT_EQ(contents(box.dir), files);
     EXPECT_EQ(times(box.dir), before);
@@ -155,16 +163,10 @@ TEST(RenderManifest, AnUnchangedFailingFormulaIsReportedAgainWithoutLatex) {
     ASSERT_NE(at, std::string::npos) << r.err;
     const std::string message = r.err.substr(at + said.size(), r.err.find('\n', at) - at - said.size());
 
-    // A latex that is never to run: it would leave its mark and fail.
-    Sandbox tools;
-    write_file(tools.path("latex"), "#!/bin/sh\ntouch " + tools.path("ran") + "\nexit 1\n");
-    chmod(tools.path("latex").c_str(), 0755);
-    const std::string old_path = std::getenv("PATH");
-    setenv("PATH", (tools.dir + ":" + old_path).c_str(), 1);
-    r = render(box.dir, {"paper.eq.tex"});
-    setenv("PATH", old_path.c_str(), 1);
+    bool latex_ran = false;
+    r = render_without_latex(box.dir, latex_ran);
     EXPECT_EQ(r.exit_status, 1) << r.err;
-    EXPECT_FALSE(file_exists(tools.path("ran")));
+    EXPECT_FALSE(latex_ran);
     EXPECT_NE(r.err.find(said + message + " (as in the last run; --force tries again)\n"), std::string::npos)
         << r.err;
     EXPECT_NE(r.err.find("0 of 3 images written, 2 unchanged, 1 failed"), std::string::npos) << r.err;
