@@ -72,7 +72,7 @@ std::map<std::string, int> names_in(const std::string& source) {
             const std::size_t close = source.find('}', p);
             if (close == std::string::npos) break;
             names += " " + source.substr(p, close - p);
-            // The options and column specifications after \begin{...}.
+            // The options and column formats after \begin{...}.
             for (std::size_t q = close + 1; q < source.size() && (source[q] == '[' || source[q] == '{');) {
                 const std::size_t end = source.find(source[q] == '[' ? ']' : '}', q);
                 if (end == std::string::npos) break;

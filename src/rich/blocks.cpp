@@ -252,7 +252,7 @@ namespace {
 struct Opening {
     Walk& w;
     const std::string& name;
-    const EnvironmentSpec& spec;
+    const EnvironmentEntry& entry;
     std::size_t p;    // after "\begin{name}"
     std::size_t end;
     Place place;
@@ -261,7 +261,7 @@ struct Opening {
 std::size_t open_display(const Opening& o) {
     std::string_view argument;
     std::size_t p = o.p;
-    if (o.spec.arguments > 0) {  // alignat's column count
+    if (o.entry.arguments > 0) {  // alignat's column count
         const Argument columns = read_argument(o.w, p, o.end);
         if (columns.closed) {
             argument = columns.text;
@@ -273,15 +273,15 @@ std::size_t open_display(const Opening& o) {
 }
 
 std::size_t open_list_environment(const Opening& o) {
-    const std::size_t p = skip_environment_arguments(o.w, o.p, o.end, o.spec.arguments);
+    const std::size_t p = skip_environment_arguments(o.w, o.p, o.end, o.entry.arguments);
     if (p == kNoPosition) return kNoPosition;
     // "[(i)]", "[label=\alph*)]": the list's own labels.
     const std::size_t options_end = skip_optional_argument(o.w.index, o.p, false);
     const std::string_view options =
         options_end == o.p ? std::string_view() : o.w.text.substr(o.p + 1, options_end - o.p - 2);
-    open_list(o.w, o.name, o.spec.marker);
+    open_list(o.w, o.name, o.entry.marker);
     RichState& r = o.w.r;
-    if (o.spec.marker == '+')
+    if (o.entry.marker == '+')
         read_list_style(r, r.environments.back(), options, static_cast<int>(r.numbered_lists.size()));
     return p;
 }
@@ -308,7 +308,7 @@ std::size_t open_abstract(const Opening& o) {
 // environment is remembered until its end.
 std::size_t open_container(const Opening& o, OpenEnvironment::Kind kind) {
     RichState& r = o.w.r;
-    const std::size_t p = skip_environment_arguments(o.w, o.p, o.end, o.spec.arguments);
+    const std::size_t p = skip_environment_arguments(o.w, o.p, o.end, o.entry.arguments);
     if (p == kNoPosition) return kNoPosition;
     if (kind == OpenEnvironment::figure || kind == OpenEnvironment::table)
         flush_before_block(o.w.job, r);
@@ -320,7 +320,7 @@ std::size_t open_container(const Opening& o, OpenEnvironment::Kind kind) {
 }
 
 std::size_t open_subfigure(const Opening& o) {
-    const std::size_t p = skip_environment_arguments(o.w, o.p, o.end, o.spec.arguments);
+    const std::size_t p = skip_environment_arguments(o.w, o.p, o.end, o.entry.arguments);
     if (p == kNoPosition) return kNoPosition;
     o.w.r.environments.push_back(environment(OpenEnvironment::subfigure, o.name, o.w.r));
     return p;
@@ -328,8 +328,8 @@ std::size_t open_subfigure(const Opening& o) {
 
 std::size_t open_tabular(const Opening& o) {
     RichState& r = o.w.r;
-    std::string_view columns;  // the column spec, the last argument
-    const std::size_t p = skip_environment_arguments(o.w, o.p, o.end, o.spec.arguments, &columns);
+    std::string_view columns;  // the column entry, the last argument
+    const std::size_t p = skip_environment_arguments(o.w, o.p, o.end, o.entry.arguments, &columns);
     if (p == kNoPosition) return kNoPosition;
     flush_before_block(o.w.job, r);
     if (r.tabular.depth == 0 && innermost(r, OpenEnvironment::table) == nullptr) block_break(o.w.job, r);
@@ -373,9 +373,9 @@ std::size_t begin_environment(Walk& w, std::size_t at, std::size_t end, Place pl
     if (!arg.found) return at;
     if (!arg.closed) return kNoPosition;
     const std::string name(trim_blanks_and_tabs(arg.text));
-    const EnvironmentSpec& spec = environment_spec(name);
-    const Opening o{w, name, spec, arg.next, end, place};
-    switch (spec.kind) {
+    const EnvironmentEntry& entry = environment_entry(name);
+    const Opening o{w, name, entry, arg.next, end, place};
+    switch (entry.kind) {
         case EnvironmentKind::document: return o.p;
         case EnvironmentKind::code: return open_code(w, name, o.p, end);
         case EnvironmentKind::display: return open_display(o);
@@ -391,7 +391,7 @@ std::size_t begin_environment(Walk& w, std::size_t at, std::size_t end, Place pl
         open_theorem(w, name, *kind, std::move(title));
         return q;
     }
-    switch (spec.kind) {
+    switch (entry.kind) {
         case EnvironmentKind::figure: return open_container(o, OpenEnvironment::figure);
         case EnvironmentKind::subfigure: return open_subfigure(o);
         case EnvironmentKind::table: return open_container(o, OpenEnvironment::table);

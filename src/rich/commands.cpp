@@ -17,11 +17,11 @@ constexpr std::string_view kDrop1 = "*omo";
 constexpr std::string_view kDrop2 = "*omomo";
 constexpr std::string_view kDrop3 = "*omomomo";
 
-using CommandTable = std::unordered_map<std::string_view, CommandSpec>;
+using CommandTable = std::unordered_map<std::string_view, CommandEntry>;
 
-// Adds one spec under each of `names`.
-void add(CommandTable& m, std::initializer_list<std::string_view> names, CommandSpec spec) {
-    for (std::string_view name : names) m.emplace(name, spec);
+// Adds one entry under each of `names`.
+void add(CommandTable& m, std::initializer_list<std::string_view> names, CommandEntry entry) {
+    for (std::string_view name : names) m.emplace(name, entry);
 }
 
 void add_structure_and_references(CommandTable& m) {
@@ -177,7 +177,7 @@ std::size_t CommandCall::as_written() const {
     return after;
 }
 
-const CommandSpec* find_command(std::string_view name) {
+const CommandEntry* find_command(std::string_view name) {
     const auto found = table().find(name);
     return found == table().end() ? nullptr : &found->second;
 }
@@ -209,13 +209,13 @@ std::size_t command(Walk& w, std::size_t at, std::size_t end, Place place, bool 
         const std::size_t next = accent(w, place.context, name[0], after, end, sink);
         if (next != after) return next;
     }
-    static const CommandSpec kUnknown{"", nullptr};
-    const CommandSpec* spec = find_command(name);
-    CommandCall call{w, spec != nullptr ? *spec : kUnknown, name, at, after, end, place, sink, may_carry};
+    static const CommandEntry kUnknown{"", nullptr};
+    const CommandEntry* entry = find_command(name);
+    CommandCall call{w, entry != nullptr ? *entry : kUnknown, name, at, after, end, place, sink, may_carry};
     PaperVocabulary& v = w.r.vocabulary;
     if (const ConditionalToken token = conditional_token(v, name); token != ConditionalToken::none)
         return conditional_command(call, token);
-    if (spec == nullptr) {
+    if (entry == nullptr) {
         if (set_flag(call)) return after;
         if (const auto macro = v.macros.find(std::string(name)); macro != v.macros.end() && macro->second.expandable)
             return expand_macro(call, macro->second);
@@ -223,8 +223,8 @@ std::size_t command(Walk& w, std::size_t at, std::size_t end, Place place, bool 
             return text_symbol_command(call, symbol);
         return unknown_command(call);
     }
-    const CommandArguments arguments = read_arguments(w, spec->signature, after, end);
-    return spec->handler(call, arguments);
+    const CommandArguments arguments = read_arguments(w, entry->signature, after, end);
+    return entry->handler(call, arguments);
 }
 
 void read_declarations(Walk& w) {
@@ -233,11 +233,11 @@ void read_declarations(Walk& w) {
     while ((p = find_byte(w.index, '\\', p)) != kNoPosition) {
         const std::size_t length = command_name_length(w.text, p);
         const std::string_view name = w.text.substr(p + 1, length);
-        const CommandSpec* spec = find_command(name);
+        const CommandEntry* entry = find_command(name);
         const auto& macros = w.r.vocabulary.macros;
-        const auto macro = spec == nullptr ? macros.find(std::string(name)) : macros.end();
-        const bool flag = spec == nullptr && is_flag_setter(w.r.vocabulary, name);
-        if ((spec != nullptr && spec->declaration) || (macro != macros.end() && macro->second.expandable) || flag) {
+        const auto macro = entry == nullptr ? macros.find(std::string(name)) : macros.end();
+        const bool flag = entry == nullptr && is_flag_setter(w.r.vocabulary, name);
+        if ((entry != nullptr && entry->declaration) || (macro != macros.end() && macro->second.expandable) || flag) {
             const std::size_t next = command(w, p, w.text.size(), {Context::text, &ignored}, false);
             p = next == kNoPosition ? p + 1 + length : next;
         } else {

@@ -21,12 +21,12 @@ namespace kelvarin {
 // The fonts that emphasis commands and switches ask for.
 enum class Font : std::uint8_t { none, bold, italic, underline, strike, plain };
 
-struct CommandSpec;
+struct CommandEntry;
 
 // One command met in the walk.
 struct CommandCall {
     Walk& w;
-    const CommandSpec& spec;
+    const CommandEntry& entry;
     std::string_view name;  // without the backslash
     std::size_t at;         // the backslash
     std::size_t after;      // just after the name
@@ -48,15 +48,15 @@ struct CommandCall {
 // kNoPosition to carry the line on.
 using CommandHandler = std::size_t (*)(CommandCall&, const CommandArguments&);
 
-struct CommandSpec {
+struct CommandEntry {
     std::string_view signature;  // read before the handler is called
     CommandHandler handler;
     Font font = Font::none;      // emphasis commands and font switches
     bool declaration = false;    // acts in the preamble too
 };
 
-// The spec of a command by name, or null.
-const CommandSpec* find_command(std::string_view name);
+// The entry of a command by name, or null.
+const CommandEntry* find_command(std::string_view name);
 
 // Where a handler stops early: for a missing argument, where it was looked
 // for; for an unclosed one, the next line (or the fallback). kNoStop when the

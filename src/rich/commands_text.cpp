@@ -162,7 +162,7 @@ std::size_t control_symbol(Walk& w, std::size_t at, std::size_t end, Place place
     const char symbol = t[at + 1];
     const std::size_t after = at + 2;
     std::string& sink = sink_of(w, place);
-    static const CommandSpec kSymbol{"", nullptr};
+    static const CommandEntry kSymbol{"", nullptr};
     CommandCall call{w, kSymbol, t.substr(at + 1, 1), at, after, end, place, sink, may_carry};
     switch (symbol) {
         case '\\': return break_line(call, read_arguments(w, "*o", after, end).next);
@@ -195,10 +195,10 @@ std::size_t control_symbol(Walk& w, std::size_t at, std::size_t end, Place place
 std::size_t emphasis_command(CommandCall& call, const CommandArguments& a) {
     if (const std::size_t stop = stop_at(call, a); stop != kNoStop) return stop;
     const Argument& arg = a[1];
-    if (call.spec.font == Font::plain && call.top()) {
+    if (call.entry.font == Font::plain && call.top()) {
         walk(call.w, arg.begin, arg.end, call.place);
     } else {
-        append_emphasis(call.sink, call.context() == Context::plain ? "" : font_marker(call.spec.font),
+        append_emphasis(call.sink, call.context() == Context::plain ? "" : font_marker(call.entry.font),
                         translate_argument(call.w, arg, call.context()));
     }
     return arg.next;

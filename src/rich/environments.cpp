@@ -8,19 +8,19 @@ namespace {
 
 using Kind = EnvironmentKind;
 
-const std::unordered_map<std::string_view, EnvironmentSpec>& table() {
-    using Map = std::unordered_map<std::string_view, EnvironmentSpec>;
+const std::unordered_map<std::string_view, EnvironmentEntry>& table() {
+    using Map = std::unordered_map<std::string_view, EnvironmentEntry>;
     static const Map environments = [] {
         Map m;
-        const auto add = [&m](std::initializer_list<std::string_view> names, EnvironmentSpec spec) {
-            for (std::string_view name : names) m.emplace(name, spec);
+        const auto add = [&m](std::initializer_list<std::string_view> names, EnvironmentEntry entry) {
+            for (std::string_view name : names) m.emplace(name, entry);
         };
         add({"document"}, {Kind::document});
         for (std::string_view name : code_environments()) add({name}, {Kind::code});
         // Display math, starred or not; the starred forms are never numbered.
-        const auto display = [&](std::string_view name, EnvironmentSpec spec) {
-            spec.kind = Kind::display;
-            m.emplace(name, spec);
+        const auto display = [&](std::string_view name, EnvironmentEntry entry) {
+            entry.kind = Kind::display;
+            m.emplace(name, entry);
         };
         for (const auto& [name, starred] : std::initializer_list<std::pair<std::string_view, std::string_view>>{
                  {"equation", "equation*"}, {"multline", "multline*"}})
@@ -65,8 +65,8 @@ const std::vector<std::string_view>& code_environments() {
     return names;
 }
 
-const EnvironmentSpec& environment_spec(std::string_view name) {
-    static const EnvironmentSpec kLayout{};
+const EnvironmentEntry& environment_entry(std::string_view name) {
+    static const EnvironmentEntry kLayout{};
     const auto found = table().find(name);
     return found == table().end() ? kLayout : found->second;
 }

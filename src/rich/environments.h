@@ -12,7 +12,7 @@ namespace kelvarin {
 
 enum class EnvironmentKind { document, code, display, list, quote, abstract, figure, subfigure, table, tabular, layout };
 
-struct EnvironmentSpec {
+struct EnvironmentEntry {
     EnvironmentKind kind = EnvironmentKind::layout;
     int arguments = 0;          // brace arguments of the opening (widths, columns), dropped
     char marker = 0;            // list: '-', '+', ':' (description), 'b' (bibliography)
@@ -22,8 +22,8 @@ struct EnvironmentSpec {
     bool drawing = false;       // display: a picture, typeset as written and shown as an image
 };
 
-// The spec of `name`; an unknown name is layout without arguments.
-const EnvironmentSpec& environment_spec(std::string_view name);
+// The entry of `name`; an unknown name is layout without arguments.
+const EnvironmentEntry& environment_entry(std::string_view name);
 
 // The environments whose lines are taken as they stand (code, and the
 // comment environment that hides them).

@@ -137,8 +137,8 @@ void write_contents(Walk& w);
 // The rules of a table: above the first row, the middle one of booktabs, a
 // full one (\hline), one under some columns, the bottom one.
 enum class TableRule : std::uint8_t { top, middle, full, partial, bottom };
-// A table opens with `column_spec` ("l|rr", "*{3}{c}"), or has ended.
-void start_table_rows(RichState& r, std::string_view column_spec);
+// A table opens with `column_format` ("l|rr", "*{3}{c}"), or has ended.
+void start_table_rows(RichState& r, std::string_view column_format);
 void finish_table_rows(Walk& w);
 void table_rule(Walk& w, TableRule rule);
 void end_table_cell(Walk& w);

@@ -216,15 +216,15 @@ namespace {
 // reference (inline into `out` where a line cannot take a block).
 void finish_formula(JobState& job, RichState& r, const OpenDisplay& d, std::string* out) {
     const std::string_view base = base_name_of(d.environment);
-    const EnvironmentSpec& spec = environment_spec(d.environment);
-    const bool numbered = spec.numbered;
+    const EnvironmentEntry& entry = environment_entry(d.environment);
+    const bool numbered = entry.numbered;
     std::string content;
     for (const std::string& line : d.lines) {
         content.append(line);
         content.push_back('\n');
     }
-    std::vector<FormulaRow> rows = read_rows(content, spec.numbers_rows);
-    if (!spec.numbers_rows) {
+    std::vector<FormulaRow> rows = read_rows(content, entry.numbers_rows);
+    if (!entry.numbers_rows) {
         // One number for the whole formula.
         for (std::size_t i = 1; i < rows.size(); ++i) {
             rows[0].labels.insert(rows[0].labels.end(), rows[i].labels.begin(), rows[i].labels.end());
@@ -260,7 +260,7 @@ void finish_formula(JobState& job, RichState& r, const OpenDisplay& d, std::stri
         lines.push_back(line);
     }
     if (lines.empty()) return;
-    if (spec.drawing) {
+    if (entry.drawing) {
         // The environment as written: latex draws it on a page of its own.
         // Its options or size ("[scale=2]", "(20,10)") stay on the line of
         // its \\begin, where they are read.
@@ -274,7 +274,7 @@ void finish_formula(JobState& job, RichState& r, const OpenDisplay& d, std::stri
         wrap_lines(base, d.argument, lines);
     }
     FoundFormula found{false, std::move(lines), first_row, last_row, -1, -1};
-    found.bare = spec.drawing;
+    found.bare = entry.drawing;
     const std::int64_t number = r.pass->formula(job, std::move(found));
     std::string reference;
     char key[24];
@@ -492,7 +492,7 @@ std::size_t display_formula(Walk& w, std::string_view environment, std::string_v
         d.lines.emplace_back(w.text.substr(content, close - content));
         d.rows.push_back(row_of(w, content));
         d.columns.push_back(column_of(w, content));
-        if (environment_spec(environment).inline_math) {
+        if (environment_entry(environment).inline_math) {
             inline_formula(w, place.context, trim_blanks_and_tabs(d.lines.front()), content, close,
                            sink_of(w, place));
         } else {
@@ -535,7 +535,7 @@ std::size_t display_line(JobState& job, RichState& r, std::string_view line) {
     }
     const std::size_t after = close + d.end_marker.size();
     d.open = false;
-    if (environment_spec(d.environment).inline_math) {
+    if (environment_entry(d.environment).inline_math) {
         // \begin{math} over several lines: one inline formula, joined.
         std::string joined;
         for (const std::string& part : d.lines) joined.append(joined.empty() ? "" : " ").append(part);

@@ -1,6 +1,6 @@
 // The rows of a table in rich mode. The wiki makes a table of rows with the
 // same number of cells, so every row gets as many as the table's column
-// spec makes (the empty ones filled, the cells a \multicolumn joins
+// format makes (the empty ones filled, the cells a \multicolumn joins
 // counted); the header is the row a rule sets off under it, or, under a
 // booktabs \toprule, the rows up to the first \midrule. Rows that may still
 // turn out to be the header are held back until a rule or another row
@@ -17,10 +17,10 @@ namespace kelvarin {
 
 namespace {
 
-// Past this many columns a row is not filled further: a spec of a million
+// Past this many columns a row is not filled further: a format of a million
 // columns must not make every row a megabyte.
 constexpr std::size_t kWidestRow = 64;
-// Column specs inside "*{n}{...}" inside each other, at most.
+// Column formats inside "*{n}{...}" inside each other, at most.
 constexpr int kDeepestRepeat = 8;
 // Rows under a \toprule that a \midrule may still make the header.
 constexpr std::size_t kMostHeaderRows = 3;
@@ -39,43 +39,43 @@ std::size_t after_group_at(std::string_view text, std::size_t at) {
     return kNoPosition;
 }
 
-// The cells per row of a column spec: each letter ("l", "p{3cm}",
+// The cells per row of a column format: each letter ("l", "p{3cm}",
 // "S[table-format=1.2]", a paper's own column type) is one; "*{3}{c}"
 // repeats; "|", "@{...}", "!{...}", ">{...}", "<{...}" and commands are
-// none. 0 when the spec cannot be read.
-std::size_t count_columns(std::string_view spec, int depth) {
+// none. 0 when the format cannot be read.
+std::size_t count_columns(std::string_view format, int depth) {
     if (depth > kDeepestRepeat) return 0;
     std::size_t count = 0;
     std::size_t p = 0;
-    while (p < spec.size() && count < kWidestRow) {
-        const char c = spec[p];
+    while (p < format.size() && count < kWidestRow) {
+        const char c = format[p];
         if (c == ' ' || c == '\t' || c == '\n' || c == '|' || c == ':') {
             ++p;
         } else if (c == '@' || c == '!' || c == '>' || c == '<') {
-            p = after_group_at(spec, p + 1);
+            p = after_group_at(format, p + 1);
             if (p == kNoPosition) return 0;
         } else if (c == '*') {
-            const std::size_t times_end = after_group_at(spec, p + 1);
-            const std::size_t inner_end = times_end == kNoPosition ? kNoPosition : after_group_at(spec, times_end);
+            const std::size_t times_end = after_group_at(format, p + 1);
+            const std::size_t inner_end = times_end == kNoPosition ? kNoPosition : after_group_at(format, times_end);
             if (inner_end == kNoPosition) return 0;
-            const std::size_t times_open = spec.find('{', p + 1);
-            const std::string times(spec.substr(times_open + 1, times_end - times_open - 2));
+            const std::size_t times_open = format.find('{', p + 1);
+            const std::string times(format.substr(times_open + 1, times_end - times_open - 2));
             const long n = std::strtol(times.c_str(), nullptr, 10);
-            const std::size_t open = spec.find('{', times_end);
-            const std::size_t inner = count_columns(spec.substr(open + 1, inner_end - open - 2), depth + 1);
+            const std::size_t open = format.find('{', times_end);
+            const std::size_t inner = count_columns(format.substr(open + 1, inner_end - open - 2), depth + 1);
             if (n > 0) count += inner * std::min<std::size_t>(static_cast<std::size_t>(n), kWidestRow);
             p = inner_end;
         } else if (c == '\\') {
-            p = p + 1 + std::max<std::size_t>(command_name_length(spec, p), 1);
+            p = p + 1 + std::max<std::size_t>(command_name_length(format, p), 1);
         } else if (std::isalpha(static_cast<unsigned char>(c))) {
             ++count;
             ++p;
-            if (p < spec.size() && spec[p] == '[') {
-                const std::size_t close = spec.find(']', p);
+            if (p < format.size() && format[p] == '[') {
+                const std::size_t close = format.find(']', p);
                 if (close == std::string_view::npos) return 0;
                 p = close + 1;
             }
-            for (std::size_t next = after_group_at(spec, p); next != kNoPosition; next = after_group_at(spec, p))
+            for (std::size_t next = after_group_at(format, p); next != kNoPosition; next = after_group_at(format, p))
                 p = next;
         } else {
             return 0;
@@ -105,10 +105,10 @@ void write_table_row(JobState& job, TabularState& t, std::string row) {
 
 }  // namespace
 
-void start_table_rows(RichState& r, std::string_view column_spec) {
+void start_table_rows(RichState& r, std::string_view column_format) {
     r.tabular = TabularState{};
     r.tabular.depth = 1;
-    r.tabular.columns = count_columns(column_spec, 0);
+    r.tabular.columns = count_columns(column_format, 0);
 }
 
 void finish_table_rows(Walk& w) {
@@ -129,7 +129,7 @@ void end_table_row(Walk& w) {
         return;
     }
     end_table_cell(w);
-    // A spec that could not be read: the first row tells the width.
+    // A format that could not be read: the first row tells the width.
     if (t.columns == 0) t.columns = std::min(t.cells.size(), kWidestRow);
     if (t.cells.size() < t.columns) t.cells.resize(t.columns);
     std::string row = wiki::table_row(t.cells);

@@ -46,13 +46,13 @@ std::size_t group(Walk& w, std::size_t at, std::size_t end, Place place, bool ma
     const std::size_t first = skip_blanks(w.text, at + 1);
     if (first < close && w.text[first] == '\\') {
         const std::size_t length = command_name_length(w.text, first);
-        const CommandSpec* spec = find_command(w.text.substr(first + 1, length));
-        if (spec != nullptr && spec->handler == font_switch) {
+        const CommandEntry* entry = find_command(w.text.substr(first + 1, length));
+        if (entry != nullptr && entry->handler == font_switch) {
             std::string inner;
             ++w.nesting;
             walk(w, first + 1 + length, close, inner_place(place.context, inner));
             --w.nesting;
-            append_emphasis(sink, place.context == Context::plain ? "" : font_marker(spec->font), inner);
+            append_emphasis(sink, place.context == Context::plain ? "" : font_marker(entry->font), inner);
             return close + 1;
         }
     }
