@@ -187,6 +187,135 @@ std::string find_command(const std::string& name) {
     }
 }
 
+namespace {
+
+// The pipes between us and one tool.
+struct ChildPipes {
+    int output[2];       // its standard output and error
+    int exec_report[2];  // closed by a successful exec; otherwise carries errno
+    int watch[2];        // held open by us alone while we live (see start_watchdog)
+};
+
+// Made close-on-exec at once: tools started meanwhile by other threads must
+// not hold our pipes (a watchdog would wait on them).
+bool make_pipes(ChildPipes& pipes, std::string& problem) {
+    if (pipe2(pipes.output, O_CLOEXEC) != 0) {
+        problem = std::string("cannot make a pipe: ") + std::strerror(errno);
+        return false;
+    }
+    if (pipe2(pipes.exec_report, O_CLOEXEC) != 0 || pipe2(pipes.watch, O_CLOEXEC) != 0) {
+        problem = std::string("cannot make a pipe: ") + std::strerror(errno);
+        close(pipes.output[0]);
+        close(pipes.output[1]);
+        return false;
+    }
+    return true;
+}
+
+// The child's side, between fork and exec: only system calls that are safe
+// there. Reports why the tool could not start on the exec report pipe.
+[[noreturn]] void become_tool(const ChildCommand& command, const char* directory, std::vector<char*>& argv,
+                              std::vector<char*>& envp, int null_input, const ChildPipes& pipes, pid_t parent) {
+    setpgid(0, 0);
+    // The tool dies with us, also of a SIGKILL no handler sees; when we are
+    // gone already, it does not start.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(127);
+    int failure = 0;
+    if (directory && chdir(directory) != 0) failure = errno;
+    if (failure == 0 && command.landlock_ruleset >= 0) failure = enter_landlock(command.landlock_ruleset);
+    if (failure == 0 && null_input >= 0) dup2(null_input, 0);
+    if (failure == 0) {
+        dup2(pipes.output[1], 1);
+        dup2(pipes.output[1], 2);
+#ifdef SYS_close_range
+        // Files other threads of ours hold open do not pass to the tool.
+        syscall(SYS_close_range, 3u, ~0u, kCloseRangeCloexec);
+#endif
+        execve(argv[0], argv.data(), envp.data());
+        failure = errno;
+    }
+    ssize_t ignored = write(pipes.exec_report[1], &failure, sizeof failure);
+    (void)ignored;
+    _exit(127);
+}
+
+// The errno the tool's exec failed with, or 0 when it runs.
+int exec_failure(int exec_report) {
+    int exec_errno = 0;
+    ssize_t got;
+    while ((got = read(exec_report, &exec_errno, sizeof exec_errno)) < 0 && errno == EINTR) {
+    }
+    close(exec_report);
+    return got == static_cast<ssize_t>(sizeof exec_errno) ? exec_errno : 0;
+}
+
+// Reads the tool's output until it ends, runs out of time, stalls or is
+// stopped by `on_output`; sets result.end for all but a normal end.
+// `abandon` tidies up before a stop request ends the run.
+void follow_output(pid_t pid, int output, const ChildLimits& limits,
+                   const std::function<OutputVerdict(std::string_view)>& on_output,
+                   const std::function<void()>& abandon, Clock::time_point start, ChildResult& result) {
+    bool progressed = false;
+    auto last_progress = start;
+    auto last_output = start;
+    bool open_pipe = true;
+    char buffer[65536];
+    for (;;) {
+        if (stop_requested()) abandon();
+        if (has_ended(pid)) {
+            if (open_pipe) drain(output, on_output);
+            return;
+        }
+        if (seconds_since(start) >= limits.deadline_seconds) {
+            result.end = ChildEnd::out_of_time;
+            return;
+        }
+        if ((progressed && limits.stall_seconds > 0 && seconds_since(last_progress) >= limits.stall_seconds) ||
+            (limits.silence_seconds > 0 && seconds_since(last_output) >= limits.silence_seconds)) {
+            result.end = ChildEnd::stalled;
+            result.waited = seconds_since(last_progress);
+            return;
+        }
+        if (!open_pipe) {
+            // Output closed but the child lives on: wait for it in short steps.
+            usleep(20000);
+            continue;
+        }
+        pollfd p{output, POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0) continue;  // timeout, or a signal: look again
+        const ssize_t n = read(output, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            open_pipe = false;
+            continue;
+        }
+        last_output = Clock::now();
+        const OutputVerdict verdict = on_output(std::string_view(buffer, static_cast<std::size_t>(n)));
+        if (verdict == OutputVerdict::progress) {
+            progressed = true;
+            last_progress = Clock::now();
+        } else if (verdict == OutputVerdict::stop) {
+            result.end = ChildEnd::stopped;
+            return;
+        }
+    }
+}
+
+// How the tool ended, from its wait status, unless the run ended it.
+void read_status(int status, ChildResult& result) {
+    if (result.end != ChildEnd::not_started) return;
+    if (WIFEXITED(status)) {
+        result.end = ChildEnd::exited;
+        result.status = WEXITSTATUS(status);
+    } else {
+        result.end = ChildEnd::crashed;
+        result.status = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    }
+}
+
+}  // namespace
+
 ChildResult run_child(const ChildCommand& command, const ChildLimits& limits,
                       const std::function<OutputVerdict(std::string_view)>& on_output) {
     honour_stop_request();
@@ -203,60 +332,26 @@ ChildResult run_child(const ChildCommand& command, const ChildLimits& limits,
     std::vector<char*> argv = pointers_to(arguments);
     std::vector<char*> envp = pointers_to(environment);
     const char* directory = command.directory.empty() ? nullptr : command.directory.c_str();
-
-    int output[2];
-    int exec_report[2];  // closed by a successful exec; otherwise carries errno
-    int watch[2];        // held open by us alone while we live (see start_watchdog)
-    // Made close-on-exec at once: tools started meanwhile by other threads
-    // must not hold our pipes (a watchdog would wait on them).
-    if (pipe2(output, O_CLOEXEC) != 0) {
-        result.problem = std::string("cannot make a pipe: ") + std::strerror(errno);
-        return result;
-    }
-    if (pipe2(exec_report, O_CLOEXEC) != 0 || pipe2(watch, O_CLOEXEC) != 0) {
-        result.problem = std::string("cannot make a pipe: ") + std::strerror(errno);
-        close(output[0]);
-        close(output[1]);
-        return result;
-    }
+    ChildPipes pipes;
+    if (!make_pipes(pipes, result.problem)) return result;
     const int null_input = open("/dev/null", O_RDONLY | O_CLOEXEC);
 
     const auto start = Clock::now();
     const pid_t parent = getpid();
     const pid_t pid = fork();
-    if (pid == 0) {
-        setpgid(0, 0);
-        // The tool dies with us, also of a SIGKILL no handler sees; when we
-        // are gone already, it does not start.
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != parent) _exit(127);
-        int failure = 0;
-        if (directory && chdir(directory) != 0) failure = errno;
-        if (failure == 0 && command.landlock_ruleset >= 0) failure = enter_landlock(command.landlock_ruleset);
-        if (failure == 0 && null_input >= 0) dup2(null_input, 0);
-        if (failure == 0) {
-            dup2(output[1], 1);
-            dup2(output[1], 2);
-#ifdef SYS_close_range
-            // Files other threads of ours hold open do not pass to the tool.
-            syscall(SYS_close_range, 3u, ~0u, kCloseRangeCloexec);
-#endif
-            execve(argv[0], argv.data(), envp.data());
-            failure = errno;
-        }
-        ssize_t ignored = write(exec_report[1], &failure, sizeof failure);
-        (void)ignored;
-        _exit(127);
-    }
+    if (pid == 0) become_tool(command, directory, argv, envp, null_input, pipes, parent);
     const int fork_errno = errno;
-    close(output[1]);
-    close(exec_report[1]);
+    close(pipes.output[1]);
+    close(pipes.exec_report[1]);
     if (null_input >= 0) close(null_input);
+    const auto close_all = [&] {
+        close(pipes.output[0]);
+        close(pipes.exec_report[0]);
+        close(pipes.watch[0]);
+        close(pipes.watch[1]);
+    };
     if (pid < 0) {
-        close(output[0]);
-        close(exec_report[0]);
-        close(watch[0]);
-        close(watch[1]);
+        close_all();
         result.problem = std::string("cannot start ") + arguments[0] + ": " + std::strerror(fork_errno);
         return result;
     }
@@ -266,17 +361,14 @@ ChildResult run_child(const ChildCommand& command, const ChildLimits& limits,
         // Never with the renderer's own limits on parallel runs.
         kill(-pid, SIGKILL);
         reap(pid);
-        close(output[0]);
-        close(exec_report[0]);
-        close(watch[0]);
-        close(watch[1]);
+        close_all();
         result.problem = "cannot start " + arguments[0] + ": too many tools running at once";
         return result;
     }
     // Without a watchdog (fork failed) the tool itself still dies with us.
-    const pid_t watchdog = start_watchdog(pid, watch[0], watch[1]);
+    const pid_t watchdog = start_watchdog(pid, pipes.watch[0], pipes.watch[1]);
     if (watchdog > 0) setpgid(watchdog, pid);
-    close(watch[0]);
+    close(pipes.watch[0]);
     // Reaps the watchdog, which the kill of the group has ended, and closes
     // our end of its pipe.
     auto release_watchdog = [&] {
@@ -284,94 +376,37 @@ ChildResult run_child(const ChildCommand& command, const ChildLimits& limits,
             kill(watchdog, SIGKILL);
             reap(watchdog);
         }
-        close(watch[1]);
+        close(pipes.watch[1]);
     };
     if (stop_requested()) kill(-pid, SIGKILL);  // the signal came before the group was known
 
-    int exec_errno = 0;
-    ssize_t got;
-    while ((got = read(exec_report[0], &exec_errno, sizeof exec_errno)) < 0 && errno == EINTR) {
-    }
-    close(exec_report[0]);
-    if (got == static_cast<ssize_t>(sizeof exec_errno)) {
+    if (const int exec_errno = exec_failure(pipes.exec_report[0]); exec_errno != 0) {
         remove_running_group(pid);
         reap(pid);
         release_watchdog();
-        close(output[0]);
+        close(pipes.output[0]);
         honour_stop_request();
         result.problem = "cannot run " + arguments[0] + ": " + std::strerror(exec_errno);
         return result;
     }
-
-    bool progressed = false;
-    auto last_progress = start;
-    auto last_output = start;
-    bool open_pipe = true;
-    char buffer[65536];
-    for (;;) {
-        if (stop_requested()) {
-            kill(-pid, SIGKILL);
-            remove_running_group(pid);
-            reap(pid);
-            release_watchdog();
-            close(output[0]);
-            honour_stop_request();
-        }
-        if (has_ended(pid)) {
-            if (open_pipe) drain(output[0], on_output);
-            break;
-        }
-        const double elapsed = seconds_since(start);
-        if (elapsed >= limits.deadline_seconds) {
-            result.end = ChildEnd::out_of_time;
-            break;
-        }
-        if ((progressed && limits.stall_seconds > 0 && seconds_since(last_progress) >= limits.stall_seconds) ||
-            (limits.silence_seconds > 0 && seconds_since(last_output) >= limits.silence_seconds)) {
-            result.end = ChildEnd::stalled;
-            result.waited = seconds_since(last_progress);
-            break;
-        }
-        if (!open_pipe) {
-            // Output closed but the child lives on: wait for it in short steps.
-            usleep(20000);
-            continue;
-        }
-        pollfd p{output[0], POLLIN, 0};
-        if (poll(&p, 1, 100) <= 0) continue;  // timeout, or a signal: look again
-        const ssize_t n = read(output[0], buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            open_pipe = false;
-            continue;
-        }
-        last_output = Clock::now();
-        const OutputVerdict verdict = on_output(std::string_view(buffer, static_cast<std::size_t>(n)));
-        if (verdict == OutputVerdict::progress) {
-            progressed = true;
-            last_progress = Clock::now();
-        } else if (verdict == OutputVerdict::stop) {
-            result.end = ChildEnd::stopped;
-            break;
-        }
-    }
+    const auto abandon = [&] {
+        kill(-pid, SIGKILL);
+        remove_running_group(pid);
+        reap(pid);
+        release_watchdog();
+        close(pipes.output[0]);
+        honour_stop_request();
+    };
+    follow_output(pid, pipes.output[0], limits, on_output, abandon, start, result);
     // Whatever is left of the group (the child itself when we stopped it, or
     // programs it started that outlive it) goes now.
     kill(-pid, SIGKILL);
     remove_running_group(pid);
     const int status = reap(pid);
     release_watchdog();
-    close(output[0]);
+    close(pipes.output[0]);
     honour_stop_request();
-    if (result.end == ChildEnd::not_started) {
-        if (WIFEXITED(status)) {
-            result.end = ChildEnd::exited;
-            result.status = WEXITSTATUS(status);
-        } else {
-            result.end = ChildEnd::crashed;
-            result.status = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-        }
-    }
+    read_status(status, result);
     return result;
 }
 
