@@ -203,7 +203,7 @@ std::size_t command(Walk& w, std::size_t at, std::size_t end, Place place, bool 
     }
     const std::string_view name = t.substr(at + 1, length);
     const std::size_t after = at + 1 + length;
-    const bool letter = (name[0] >= 'a' && name[0] <= 'z') || (name[0] >= 'A' && name[0] <= 'Z');
+    const bool letter = is_letter(name[0]);
     if (length == 1 && !letter) return control_symbol(w, at, end, place, may_carry);
     if (is_accent(name) && after < end && t[after] == '{') {
         const std::size_t next = accent(w, place.context, name[0], after, end, sink);
@@ -236,7 +236,8 @@ void read_declarations(Walk& w) {
         const CommandEntry* entry = find_command(name);
         const auto& macros = w.r.vocabulary.macros;
         const auto macro = entry == nullptr ? macros.find(std::string(name)) : macros.end();
-        const bool flag = entry == nullptr && is_flag_setter(w.r.vocabulary, name);
+        bool value = false;
+        const bool flag = entry == nullptr && flag_set_by(w.r.vocabulary, name, value) != nullptr;
         if ((entry != nullptr && entry->declaration) || (macro != macros.end() && macro->second.expandable) || flag) {
             const std::size_t next = command(w, p, w.text.size(), {Context::text, &ignored}, false);
             p = next == kNoPosition ? p + 1 + length : next;

@@ -13,8 +13,6 @@ namespace kelvarin {
 
 namespace {
 
-bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-
 // "{\name}" or "\name" at `at` (blanks before it skipped): the name and the
 // position after it; false when neither stands there.
 bool read_defined_name(Walk& w, std::size_t& at, std::size_t end, std::string& name) {
@@ -192,8 +190,8 @@ std::size_t expand_macro(CommandCall& call, const Macro& m) {
     if (ends_with_command(expanded)) {
         // The command word ends where the call's text goes on: a blank ends
         // it, or for "\xspace", which looks at what follows, an empty group.
-        const bool xspace = trim_blanks_and_tabs(expanded).size() >= 7 &&
-                            trim_blanks_and_tabs(expanded).substr(trim_blanks_and_tabs(expanded).size() - 7) == "\\xspace";
+        const std::string_view body = trim_blanks_and_tabs(expanded);
+        const bool xspace = body.size() >= 7 && body.substr(body.size() - 7) == "\\xspace";
         expanded.append(xspace ? "{}" : " ");
         expanded.append(w.text.substr(p, call.end - p));
         p = call.end;
@@ -369,15 +367,11 @@ std::size_t counter_command(CommandCall& call, const CommandArguments& a) {
 
 // "\footrue", "\foofalse" for a flag of \newif.
 bool set_flag(CommandCall& call) {
-    auto& flags = call.w.r.vocabulary.flags;
-    for (const std::string_view value : {std::string_view("true"), std::string_view("false")}) {
-        if (call.name.size() <= value.size() || call.name.substr(call.name.size() - value.size()) != value) continue;
-        const auto flag = flags.find(std::string(call.name.substr(0, call.name.size() - value.size())));
-        if (flag == flags.end()) continue;
-        flag->second = value == "true";
-        return true;
-    }
-    return false;
+    bool value = false;
+    bool* flag = flag_set_by(call.w.r.vocabulary, call.name, value);
+    if (flag == nullptr) return false;
+    *flag = value;
+    return true;
 }
 
 }  // namespace kelvarin

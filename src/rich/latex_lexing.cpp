@@ -5,9 +5,9 @@
 
 namespace kelvarin {
 
-namespace {
-
 bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+namespace {
 
 bool is_verb_command(std::string_view name) { return name == "verb" || name == "lstinline"; }
 

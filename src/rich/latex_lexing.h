@@ -52,6 +52,9 @@ std::size_t find_byte(LatexIndex& index, char byte, std::size_t from);
 // letters, or one other byte (0 at the end of the text).
 std::size_t command_name_length(std::string_view text, std::size_t at);
 
+// Whether `c` is a letter as TeX reads command words: ASCII only.
+bool is_letter(char c);
+
 // Where the delimited text of \verb (or \verb*, \lstinline) whose name ends
 // at `after_name` ends: the position after its closing delimiter, or
 // kNoPosition when the delimiter does not come again on the line.

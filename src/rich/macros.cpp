@@ -1,5 +1,7 @@
 #include "rich/macros.h"
 
+#include "io/text_helpers.h"
+
 namespace kelvarin {
 
 bool substitute(std::string_view body, const std::vector<std::string_view>& arguments, std::size_t limit,
@@ -27,36 +29,29 @@ bool substitute(std::string_view body, const std::vector<std::string_view>& argu
     return true;
 }
 
-namespace {
-
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-    return text;
-}
-
-}  // namespace
-
 bool is_math_body(std::string_view body) {
-    body = trimmed(body);
+    body = trim_blanks_and_tabs(body);
     for (std::string_view tail : {std::string_view("\\xspace"), std::string_view("{}")})
         if (body.size() > tail.size() && body.substr(body.size() - tail.size()) == tail)
-            body = trimmed(body.substr(0, body.size() - tail.size()));
+            body = trim_blanks_and_tabs(body.substr(0, body.size() - tail.size()));
     const std::string_view lead = "\\ensuremath";
     if (body.substr(0, lead.size()) == lead) {
-        const std::string_view rest = trimmed(body.substr(lead.size()));
+        const std::string_view rest = trim_blanks_and_tabs(body.substr(lead.size()));
         return rest.size() >= 2 && rest.front() == '{' && rest.back() == '}';
     }
     return body.size() >= 2 && body.front() == '$' && body.back() == '$' &&
            body.find('$', 1) == body.size() - 1;
 }
 
-bool is_flag_setter(const PaperVocabulary& v, std::string_view name) {
-    for (const std::string_view value : {std::string_view("true"), std::string_view("false")})
-        if (name.size() > value.size() && name.substr(name.size() - value.size()) == value &&
-            v.flags.count(std::string(name.substr(0, name.size() - value.size()))) != 0)
-            return true;
-    return false;
+bool* flag_set_by(PaperVocabulary& v, std::string_view name, bool& value) {
+    for (const std::string_view word : {std::string_view("true"), std::string_view("false")}) {
+        if (name.size() <= word.size() || name.substr(name.size() - word.size()) != word) continue;
+        const auto flag = v.flags.find(std::string(name.substr(0, name.size() - word.size())));
+        if (flag == v.flags.end()) continue;
+        value = word == "true";
+        return &flag->second;
+    }
+    return nullptr;
 }
 
 bool is_tex_conditional(std::string_view name) {

@@ -77,8 +77,9 @@ ConditionalToken conditional_token(const PaperVocabulary& v, std::string_view na
 // and the branch goes on over the next lines.
 std::size_t skip_branch(PaperVocabulary& v, std::string_view text, std::size_t from);
 
-// Whether `name` is "footrue" or "foofalse" for a flag "foo" of \newif.
-bool is_flag_setter(const PaperVocabulary& v, std::string_view name);
+// The flag "foo" of \newif that `name` sets when it is "footrue" or
+// "foofalse", and in `value` the value it sets; null for any other name.
+bool* flag_set_by(PaperVocabulary& v, std::string_view name, bool& value);
 
 // TeX's own conditionals, which rich mode cannot decide: the walk keeps
 // their first branch.
