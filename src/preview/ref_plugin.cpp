@@ -32,13 +32,17 @@ bool size_argument(const std::string& arg, int& w, int& h) {
     return true;
 }
 
-// "70%", "12.5%": a percentage above 0.
+// "70%", "12.5%": a percentage above 0 and below 100000, so that a side
+// scaled by it still fits. One out of range is a word of the title and
+// leaves the percentage read before it as it was.
 bool percent_argument(const std::string& arg, double& percent) {
     if (arg.size() < 2 || arg.back() != '%') return false;
     for (std::size_t i = 0; i + 1 < arg.size(); ++i)
         if ((arg[i] < '0' || arg[i] > '9') && arg[i] != '.') return false;
-    percent = std::atof(arg.c_str());
-    return percent > 0 && percent < 100000;
+    const double read = std::atof(arg.c_str());
+    if (!(read > 0 && read < 100000)) return false;
+    percent = read;
+    return true;
 }
 
 std::string base_of(const std::string& name) {
