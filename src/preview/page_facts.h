@@ -81,7 +81,7 @@ struct PageFacts {
     std::vector<LineText> texts;        // shown text, in page order
     std::vector<Leftover> leftovers;
     std::vector<int> notes_cut;         // lines where a footnote ends before its last ")"
-    std::set<std::string> anchors;      // the anchors of the page's headings
+    std::set<std::string> anchors;      // the anchors of the page's headings and &aname()s
     std::vector<AnchorLink> anchors_again;  // a heading whose anchor one above it has
 };
 

@@ -322,6 +322,11 @@ bool InlineReader::plugin_at(Scan& scan, std::size_t at, int line, std::size_t& 
         html = ref_html(args, false, line, images_, quiet_ ? nullptr : &facts_);
     } else if (name == "br") {
         html = "<br />";
+    } else if (name == "aname" && with_args && args.size() >= 2 && is_anchor_part("#" + std::string(args))) {
+        // An anchor inside a line, as rich mode puts before a theorem's lead-in.
+        html = "<a class=\"anchor\" id=\"" + std::string(args) + "\"></a>";
+        if (!quiet_ && !facts_.anchors.insert(std::string(args)).second)
+            facts_.anchors_again.push_back({line, std::string(args)});
     } else {
         // No such plug-in here: the wiki shows it as written, and so a named
         // character reference ("&eacute;") as its character.

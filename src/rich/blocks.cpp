@@ -95,7 +95,7 @@ void open_theorem(Walk& w, std::string_view name, const TheoremKind& kind, std::
         lead = title;  // "\begin{proof}[Proof of the lemma]" names itself
     else if (!title.empty())
         lead += " (" + title + ")";
-    w.r.out = wiki::lead_in(lead);
+    w.r.out = wiki::lead_in(lead, theorem_anchor(w.r));
 }
 
 void write_figure(JobState& job, const OpenEnvironment& figure) {
@@ -496,9 +496,10 @@ void learn_heading(Walk& w, int level, bool numbered, const Argument& arg, const
 
 void write_heading(Walk& w, int level, bool numbered, const Argument&, const std::string& title) {
     RichState& r = w.r;
-    step_heading(r, level, numbered, "");
+    const std::string number = step_heading(r, level, numbered, "");
     const int depth = std::clamp(r.outline.has_chapters ? level + 1 : std::max(level, 1), 1, 3);
-    const std::string line = wiki::heading(depth, title, heading_anchor(r, r.target.heading));
+    const std::string shown = number.empty() ? title : number + " " + title;
+    const std::string line = wiki::heading(depth, shown, heading_anchor(r, r.target.ordinal));
     write_wiki_line(w.job, wiki::escape_line_start(line, static_cast<std::size_t>(depth)));
 }
 

@@ -359,6 +359,10 @@ std::size_t counter_command(CommandCall& call, const CommandArguments& a) {
     if (name == "figure") counter = &c.figure;
     if (name == "table") counter = &c.table;
     if (name == "footnote") counter = &c.footnote;
+    if (name == "secnumdepth") {
+        if (c.secnumdepth == Counters::kUnset) c.secnumdepth = default_secnumdepth(call.w.r);
+        counter = &c.secnumdepth;
+    }
     if (counter == nullptr && c.theorem.count(name)) counter = &c.theorem[name];
     if (counter == nullptr) return a.next;
     *counter = call.name == "setcounter" ? value : *counter + value;

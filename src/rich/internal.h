@@ -207,9 +207,16 @@ std::string step_table(RichState& r);
 std::string step_theorem(RichState& r, const TheoremKind& kind);
 std::string step_footnote(RichState& r);
 void step_item(RichState& r, OpenEnvironment& list);
-void step_heading(RichState& r, int level, bool numbered, std::string_view plain_title);
+// Returns the number the heading shows: "" where it shows none (starred,
+// or deeper than secnumdepth).
+std::string step_heading(RichState& r, int level, bool numbered, std::string_view plain_title);
 // The anchor id of the heading with ordinal `heading`, or "" without one.
 std::string heading_anchor(const RichState& r, std::int64_t heading);
+// The anchor of the theorem just stepped, where a label points at it.
+std::string theorem_anchor(const RichState& r);
+// The deepest level that shows its number unless the paper says otherwise:
+// subsections in a book, subsubsections in an article.
+int default_secnumdepth(const RichState& r);
 // Declarations read from the preamble or the body.
 void declare_theorem(RichState& r, std::string_view name, std::string_view shared,
                      std::string_view printed, std::string_view within, bool numbered);

@@ -62,15 +62,24 @@ std::string lower(std::string_view name) {
     return text;
 }
 
+// "Section", "Chapter", "Appendix": how references name a heading's unit.
+// A top-level unit numbered with a letter is an appendix.
+std::string unit_name(const RichState& r, const LabelTarget& t) {
+    const bool top = t.number.find('.') == std::string::npos;
+    if (top && !t.number.empty() && std::isupper(static_cast<unsigned char>(t.number[0]))) return "appendix";
+    return r.outline.has_chapters && top ? "chapter" : "section";
+}
+
 // A fixed anchor for the wiki: a letter first, then letters, digits, "-"
-// and "_"; unique in the page.
+// and "_", two characters at least; unique in the page.
 std::string make_anchor(RichOutline& outline, std::string_view key) {
     std::string id;
     for (char c : key) {
         const bool keep = std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_';
         id.push_back(keep && static_cast<unsigned char>(c) < 0x80 ? c : '-');
     }
-    if (id.empty() || !std::isalpha(static_cast<unsigned char>(id[0]))) id.insert(0, "l");
+    // The wiki takes an anchor of two characters or more only.
+    while (id.size() < 2 || !std::isalpha(static_cast<unsigned char>(id[0]))) id.insert(0, "l");
     std::string unique = id;
     for (int n = 2; outline.anchors_taken.count(unique) != 0; ++n) unique = id + "-" + std::to_string(n);
     outline.anchors_taken[unique] = 1;
@@ -90,22 +99,32 @@ std::string target_name(const LabelTarget& t, bool capital) {
     }
 }
 
-std::string one_reference(const RichState& r, std::string_view command, std::string_view key, bool linked) {
-    const auto found = r.outline.labels.find(std::string(key));
-    if (found == r.outline.labels.end()) return "??";
-    const Label& label = found->second;
-    if (!label.anchor.empty()) return linked ? wiki::link(label.title, "#" + label.anchor) : label.title;
+// What a reference prints, before any link: the number as the command
+// shows it; a heading's title where LaTeX would have no number to show.
+std::string reference_words(const RichState& r, std::string_view command, const Label& label) {
     const LabelTarget& t = label.target;
+    if (t.kind == LabelTarget::section && (command == "nameref" || t.number.empty())) return label.title;
     if (t.number.empty()) return "??";
     const bool equation = t.kind == LabelTarget::equation;
     const std::string number = equation ? "(" + t.number + ")" : t.number;
     if (command == "eqref") return number;
-    const bool capital = command == "Cref" || command == "autoref" || (command == "cref" && r.cref_capitalised);
-    if (capital || command == "cref" || command == "vref") {
-        const std::string name = target_name(t, capital);
+    const bool capital = command == "Cref" || (command == "autoref" && t.kind != LabelTarget::section) ||
+                         (command == "cref" && r.cref_capitalised);
+    if (capital || command == "cref" || command == "vref" || command == "autoref") {
+        const std::string name = t.kind == LabelTarget::section
+                                     ? (capital ? capitalised(unit_name(r, t)) : unit_name(r, t))
+                                     : target_name(t, capital);
         return name.empty() ? t.number : name + " " + number;
     }
     return t.number;
+}
+
+std::string one_reference(const RichState& r, std::string_view command, std::string_view key, bool linked) {
+    const auto found = r.outline.labels.find(std::string(key));
+    if (found == r.outline.labels.end()) return "??";
+    const Label& label = found->second;
+    const std::string words = reference_words(r, command, label);
+    return linked && !label.anchor.empty() && words != "??" ? wiki::link(words, "#" + label.anchor) : words;
 }
 
 }  // namespace
@@ -152,9 +171,17 @@ std::string step_theorem(RichState& r, const TheoremKind& kind) {
     const auto within = r.counters.theorem_within.find(kind.counter);
     const int level = within == r.counters.theorem_within.end() ? -1 : unit_level(within->second);
     const std::string prefix = level >= 0 ? unit_number(r, level) + "." : "";
-    r.target = LabelTarget{LabelTarget::theorem, prefix + std::to_string(n), kind.printed, -1};
+    r.target = LabelTarget{LabelTarget::theorem, prefix + std::to_string(n), kind.printed, r.theorems_met++};
     return r.target.number;
 }
+
+std::string theorem_anchor(const RichState& r) {
+    if (r.target.kind != LabelTarget::theorem) return "";
+    const auto found = r.outline.theorem_anchors.find(r.target.ordinal);
+    return found == r.outline.theorem_anchors.end() ? std::string() : found->second;
+}
+
+int default_secnumdepth(const RichState& r) { return r.outline.has_chapters ? 2 : 3; }
 
 std::string step_footnote(RichState& r) {
     ++r.counters.footnote;
@@ -185,7 +212,7 @@ void step_item(RichState& r, OpenEnvironment& list) {
     r.target = LabelTarget{LabelTarget::item, number, "", -1};
 }
 
-void step_heading(RichState& r, int level, bool numbered, std::string_view plain_title) {
+std::string step_heading(RichState& r, int level, bool numbered, std::string_view plain_title) {
     const std::int64_t ordinal = r.headings++;
     r.heading_title = std::string(plain_title);
     std::string number;
@@ -199,9 +226,11 @@ void step_heading(RichState& r, int level, bool numbered, std::string_view plain
         if (unit_level(c.table_within) >= level) c.table = 0;
         for (const auto& [counter, unit] : c.theorem_within)
             if (unit_level(unit) >= level) c.theorem[counter] = 0;
-        number = unit_number(r, level);
+        const std::int64_t depth = c.secnumdepth == Counters::kUnset ? default_secnumdepth(r) : c.secnumdepth;
+        if (level <= depth) number = unit_number(r, level);
     }
     r.target = LabelTarget{LabelTarget::section, number, "", ordinal};
+    return number;
 }
 
 void define_label(RichState& r, std::string_view key) { r.pass->label(r, key); }
@@ -212,11 +241,12 @@ void learn_label(RichState& r, std::string_view key) {
     if (outline.labels.count(name) != 0) return;  // the first definition counts, as in LaTeX
     Label label;
     label.target = r.target;
-    if (r.target.kind == LabelTarget::section) {
-        auto& anchor = outline.heading_anchors[r.target.heading];
+    if (r.target.kind == LabelTarget::section || (r.target.kind == LabelTarget::theorem && r.target.ordinal >= 0)) {
+        const bool heading = r.target.kind == LabelTarget::section;
+        auto& anchor = (heading ? outline.heading_anchors : outline.theorem_anchors)[r.target.ordinal];
         if (anchor.empty()) anchor = make_anchor(outline, key);
         label.anchor = anchor;
-        label.title = r.heading_title;
+        if (heading) label.title = r.heading_title;
     }
     outline.labels.emplace(name, std::move(label));
 }

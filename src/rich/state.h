@@ -1,6 +1,6 @@
 // What rich mode carries from one line to the next, and what its first pass
 // learns for the second: labels with the numbers and headings they name, and
-// the anchors of the headings that labels point at.
+// the anchors of the headings and theorems that labels point at.
 #ifndef KELVARIN_RICH_STATE_H
 #define KELVARIN_RICH_STATE_H
 
@@ -21,19 +21,20 @@ struct LabelTarget {
     enum Kind { none, section, equation, figure, table, theorem, item, footnote } kind = none;
     std::string number;       // as LaTeX would print it: "3", "2.1", "a"
     std::string name;         // theorem: its printed name ("Lemma")
-    std::int64_t heading = -1;  // heading: its ordinal in the document
+    std::int64_t ordinal = -1;  // heading, theorem: its ordinal among its kind in the document
 };
 
 struct Label {
     LabelTarget target;
-    std::string title;   // heading: its title as plain text, for link texts
-    std::string anchor;  // heading: the fixed anchor of its wiki heading
+    std::string title;   // heading: its title as plain text, for \nameref and unnumbered ones
+    std::string anchor;  // heading, theorem: the fixed anchor links go to
 };
 
 // Gathered by the first pass over a source, read by the second.
 struct RichOutline {
     std::unordered_map<std::string, Label> labels;
     std::unordered_map<std::int64_t, std::string> heading_anchors;  // by ordinal
+    std::unordered_map<std::int64_t, std::string> theorem_anchors;  // by ordinal
     std::unordered_map<std::string, int> anchors_taken;             // id -> uses
     bool has_chapters = false;
 };
@@ -56,6 +57,10 @@ struct Counters {
     std::string figure_within, table_within;
     std::map<std::string, std::int64_t> theorem;        // by counter name
     std::map<std::string, std::string> theorem_within;  // counter -> sectioning unit
+    // The deepest sectioning level whose headings show their number
+    // ("\setcounter{secnumdepth}{1}"); kUnset: LaTeX's default for the class.
+    static constexpr std::int64_t kUnset = -1000;
+    std::int64_t secnumdepth = kUnset;
 };
 
 // An image of a figure, with the caption of its own part.
@@ -159,6 +164,7 @@ struct RichState {
     Counters counters;
     LabelTarget target;              // what a \label names here
     std::int64_t headings = 0;       // headings met so far
+    std::int64_t theorems_met = 0;   // numbered theorem-like environments met so far
     std::string heading_title;       // the last heading's title, plain
     TabularState tabular;
 };

@@ -54,8 +54,10 @@ std::string description_item(std::string_view term) {
 
 std::string quotation(int depth) { return std::string(static_cast<std::size_t>(std::clamp(depth, 1, 3)), '>'); }
 
-std::string lead_in(std::string_view text) {
-    std::string lead(emphasis_marker(Emphasis::bold));
+std::string lead_in(std::string_view text, std::string_view anchor) {
+    std::string lead;
+    if (!anchor.empty()) lead.append("&aname(").append(anchor).append(");");
+    lead.append(emphasis_marker(Emphasis::bold));
     lead.append(text);
     lead.push_back('.');
     lead.append(emphasis_marker(Emphasis::bold));

@@ -31,8 +31,9 @@ std::string item_marker(bool numbered, int depth);
 std::string description_item(std::string_view term);
 // The line that opens a quotation `depth` levels deep: ">", ">>".
 std::string quotation(int depth);
-// A bold run-in lead of a paragraph, "''Lemma 2.''" and a blank.
-std::string lead_in(std::string_view text);
+// A bold run-in lead of a paragraph, "''Lemma 2.''" and a blank; with an
+// anchor for links to it first: "&aname(lem-max);''Lemma 2.'' ".
+std::string lead_in(std::string_view text, std::string_view anchor = {});
 // A line set to the right: "RIGHT:text".
 std::string right_aligned(std::string_view text);
 
