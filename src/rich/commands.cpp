@@ -109,7 +109,7 @@ void add_floats_and_declarations(CommandTable& m) {
     add(m, {"color", "index", "glossary", "vspace", "addvspace", "phantom", "hphantom", "vphantom",
          "thispagestyle", "pagestyle", "pagenumbering", "markright", "theoremstyle", "glsadd",
          "RequirePackage", "graphicspath", "hypersetup", "bibliographystyle", "bibliography",
-         "addbibresource", "include", "includeonly", "linespread", "captionsetup", "pagecolor",
+         "addbibresource", "includeonly", "linespread", "captionsetup", "pagecolor",
          "enlargethispage", "lstset"},
         {kDrop1, drop_command});
     add(m, {"setlength", "addtolength", "markboth", "newglossaryentry"}, {kDrop2, drop_command});
@@ -121,7 +121,7 @@ void add_floats_and_declarations(CommandTable& m) {
     add(m, {"let"}, {"", let_command, Font::none, true});
     add(m, {"newif"}, {"", newif_command, Font::none, true});
     add(m, {"usepackage", "RequirePackage"}, {"om", own_package_command, Font::none, true});
-    add(m, {"input"}, {"m", own_input_command, Font::none, true});
+    add(m, {"input", "include"}, {"m", own_input_command, Font::none, true});
     add(m, {"setcounter", "addtocounter"}, {"mm", counter_command, Font::none, true});
     add(m, {"stepcounter", "refstepcounter"}, {"m", counter_command, Font::none, true});
     add(m, {"title"}, {"om", title_command, Font::none, true});

@@ -1,6 +1,6 @@
 // The paper's own files: a style file beside the paper ("\usepackage{mystyle}"
-// with mystyle.sty in the paper's folder) or a file of macros it inputs in
-// its preamble ("\input{macros}") holds definitions the page needs. Their
+// with mystyle.sty in the paper's folder) or a file it inputs or includes
+// ("\input{macros}") holds definitions the page needs. Their
 // declarations are read as the preamble's are. Only files inside the
 // paper's folder are read, never the TeX installation's packages, and never
 // a file a link leads out of the folder to.
@@ -84,10 +84,14 @@ std::size_t own_package_command(CommandCall& call, const CommandArguments& a) {
     return a.next;
 }
 
-// "\input{macros}" in the preamble: a file of the paper's own.
+// "\input{macros}", "\include{chapter2}": a file of the paper's own, in the
+// preamble or the body. Only its declarations are read: the page shows the
+// text of the file it is made from, and a book is flattened first for all
+// of its chapters to show. What the file defines in the body holds for the
+// formulas after it, as a definition written there would.
 std::size_t own_input_command(CommandCall& call, const CommandArguments& a) {
     if (const std::size_t stop = stop_at(call, a); stop != kNoStop) return stop;
-    if (!call.w.declarations_only) return a.next;
+    if (!call.top() && !call.w.declarations_only) return a.next;
     const std::string path = own_file(call.w.r.source_folder, std::string(a[0].text), ".tex");
     if (!path.empty()) read_file_declarations(call.w, path);
     return a.next;
