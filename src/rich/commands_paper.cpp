@@ -159,11 +159,79 @@ std::size_t read_macro_arguments(Walk& w, std::size_t at, std::size_t end, int p
     return p;
 }
 
+namespace {
+
+// A delimited argument is looked for this far at most, so that a line of
+// calls whose delimiter never comes costs time in proportion to its size.
+constexpr std::size_t kLongestDelimitedArgument = 1024;
+
+// Where `delimiter` next stands outside any group at or after `at`, before
+// `end`; kNoPosition when it does not. A control word must end there.
+std::size_t find_delimiter(std::string_view text, std::size_t at, std::size_t end, std::string_view delimiter) {
+    end = std::min(end, at + kLongestDelimitedArgument + delimiter.size());
+    const bool word = delimiter.size() > 1 && delimiter[0] == '\\' && is_letter(delimiter.back());
+    int depth = 0;
+    for (std::size_t j = at; j < end; ++j) {
+        if (depth == 0 && text.compare(j, delimiter.size(), delimiter) == 0 && j + delimiter.size() <= end &&
+            !(word && j + delimiter.size() < end && is_letter(text[j + delimiter.size()])))
+            return j;
+        const char c = text[j];
+        if (c == '\\') {
+            j += std::max<std::size_t>(command_name_length(text, j), 1);
+        } else if (c == '{') {
+            ++depth;
+        } else if (c == '}' && --depth < 0) {
+            return kNoPosition;
+        }
+    }
+    return kNoPosition;
+}
+
+// The arguments of a call to a macro with delimited parameters, as TeX
+// reads them: each runs to its delimiter at the outer level, and one that
+// is a single group loses its braces. kNoPosition when the call's text
+// does not match.
+std::size_t read_delimited_arguments(Walk& w, std::size_t at, std::size_t end, const Macro& m,
+                                     std::vector<std::string_view>& arguments) {
+    const std::string_view text = w.text;
+    const std::string& prefix = m.delimiters[0];
+    if (text.compare(at, prefix.size(), prefix) != 0 || at + prefix.size() > end) return kNoPosition;
+    std::size_t p = at + prefix.size();
+    for (int k = 1; k <= m.parameters; ++k) {
+        const std::string& delimiter = m.delimiters[static_cast<std::size_t>(k)];
+        if (delimiter.empty()) {
+            std::string_view argument;
+            const std::size_t next = read_call_argument(w, p, end, argument);
+            if (next == kNoPosition || next == p) return kNoPosition;
+            arguments.push_back(argument);
+            p = next;
+            continue;
+        }
+        const std::size_t stop = find_delimiter(text, p, end, delimiter);
+        if (stop == kNoPosition) return kNoPosition;
+        std::string_view argument = text.substr(p, stop - p);
+        if (argument.size() >= 2 && argument.front() == '{' && group_close(w.index, p) == stop - 1)
+            argument = argument.substr(1, argument.size() - 2);
+        arguments.push_back(argument);
+        p = stop + delimiter.size();
+    }
+    return p;
+}
+
+}  // namespace
+
 std::size_t expand_macro(CommandCall& call, const Macro& m) {
     Walk& w = call.w;
     PaperVocabulary& v = w.r.vocabulary;
     std::vector<std::string_view> arguments;
-    std::size_t p = read_macro_arguments(w, call.after, call.end, m.parameters, m.optional, arguments);
+    std::size_t p = m.delimiters.empty()
+                        ? read_macro_arguments(w, call.after, call.end, m.parameters, m.optional, arguments)
+                        : read_delimited_arguments(w, is_letter(call.name[0]) ? skip_blanks(w.text, call.after)
+                                                                              : call.after,
+                                                   call.end, m, arguments);
+    // A call whose text does not match its delimited parameters is left as
+    // written: LaTeX would stop with an error there.
+    if (p == kNoPosition && !m.delimiters.empty()) return call.as_written();
     if (p == kNoPosition) return call.may_carry ? kNoPosition : call.as_written();
     // As in TeX, the blanks after a command word without arguments belong to it.
     if (m.parameters == 0 && is_letter(call.name[0])) p = skip_blanks(w.text, p);
@@ -262,9 +330,12 @@ std::size_t environment_definition_command(CommandCall& call, const CommandArgum
     return end.next;
 }
 
-// "\def\x#1#2{...}": undelimited parameters are expanded like \newcommand's;
-// a definition with delimited ones ("#1.") is recorded and left as written
-// where used. Anything else between the name and the body is no definition.
+// "\def\x#1#2{...}", and "\def\x(#1,#2){...}" with delimited parameters,
+// whose calls are read as TeX reads them. \edef's body is expanded when it
+// is used rather than when defined, the same unless what it names is
+// redefined in between; one that works with expansion order itself
+// (\noexpand, \expandafter, \the, \csname) is left as written where used.
+// Anything else between the name and the body is no definition.
 std::size_t def_command(CommandCall& call, const CommandArguments&) {
     Walk& w = call.w;
     std::size_t p = skip_blanks(w.text, call.after);
@@ -272,26 +343,41 @@ std::size_t def_command(CommandCall& call, const CommandArguments&) {
     const std::size_t length = std::max<std::size_t>(command_name_length(w.text, p), 1);
     const std::string name(w.text.substr(p + 1, length));
     p += 1 + length;
+    // Blanks after a control word are no tokens, in the definition and in
+    // its calls alike.
+    if (is_letter(name[0])) p = skip_blanks(w.text, p);
     Macro m;
     bool delimited = false;
+    m.delimiters.emplace_back();
     while (p < call.end && w.text[p] != '{') {
         const char c = w.text[p];
         if (c == '}' || c == '%') return call.after;
-        if (c == '#' && p + 1 < call.end && w.text[p + 1] >= '1' && w.text[p + 1] <= '9') {
+        if (c == '#' && p + 1 < call.end && w.text[p + 1] == '1' + m.parameters) {
             ++m.parameters;
+            m.delimiters.emplace_back();
             p += 2;
             continue;
         }
+        if (c == '#') return call.after;  // "#2" before "#1", or "#{": no definition kelvarin reads
         delimited = true;
-        p += c == '\\' ? 1 + std::max<std::size_t>(command_name_length(w.text, p), 1) : 1;
+        const std::size_t token = c == '\\' ? 1 + std::max<std::size_t>(command_name_length(w.text, p), 1) : 1;
+        m.delimiters.back().append(w.text.substr(p, token));
+        p += token;
+        if (token > 2) p = skip_blanks(w.text, p);
     }
+    if (!delimited) m.delimiters.clear();
     if (p >= call.end) return call.unclosed(call.after);
     const std::size_t close = group_close(w.index, p);
     if (close == kNoPosition || close >= call.end) return call.unclosed(call.after);
     keep_for_formulas(call, close + 1);
     m.body = std::string(w.text.substr(p + 1, close - p - 1));
-    m.expandable = !delimited && call.name != "edef" && call.name != "xdef" && expandable_body(m.body) &&
-                   find_command(name) == nullptr;
+    const bool edef = call.name == "edef" || call.name == "xdef";
+    m.expandable = expandable_body(m.body) && find_command(name) == nullptr &&
+                   !(edef && (m.body.find("\\noexpand") != std::string::npos ||
+                              m.body.find("\\expandafter") != std::string::npos ||
+                              m.body.find("\\the") != std::string::npos ||
+                              m.body.find("\\csname") != std::string::npos ||
+                              m.body.find("\\unexpanded") != std::string::npos));
     w.r.vocabulary.macros[name] = std::move(m);
     return close + 1;
 }

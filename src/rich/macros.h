@@ -23,6 +23,10 @@ struct Macro {
     std::optional<std::string> optional;    // the default of an optional first argument
     std::string body;
     bool expandable = true;                 // false: recorded, left as written where used
+    // "\def\x<#1>#2.{...}": what the call must show before its first
+    // argument ("<"), then what ends each argument (">", "."); "" where a
+    // brace group or one token is the argument. Empty for \newcommand's.
+    std::vector<std::string> delimiters;
 };
 
 struct PaperEnvironment {

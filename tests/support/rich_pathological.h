@@ -74,6 +74,8 @@ inline std::vector<PathologicalCase> rich_pathological_cases() {
         {"accents_without_letters", repeated("\\'", 100000) + repeated("\\c{", 100000)},
         // The command table's signatures and the declarations it reads.
         {"unclosed_delimited_definitions", repeated("\\def\\a#1.{", 100000)},
+        {"delimited_calls_without_delimiter", "\\def\\p(#1,#2){#1#2}" + repeated("\\p(a ", 200000)},
+        {"delimited_calls_in_open_groups", "\\def\\p#1.{#1}" + repeated("\\p{", 200000)},
         {"lets_over_line_ends", repeated("\\let\\a\n", 100000)},
         {"unclosed_new_commands", repeated("\\newcommand{\\x}[1]{", 50000)},
         {"unclosed_hyperref_options", repeated("\\hyperref[", 100000)},
