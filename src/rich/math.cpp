@@ -467,6 +467,8 @@ void inline_formula(Walk& w, Context context, std::string_view formula, std::siz
         out.append(formula);
         return;
     }
+    // The learning pass neither numbers inline formulas nor keeps text.
+    if (!w.r.pass->keeps_text) return;
     const std::int64_t first_column = column_of(w, open);
     const std::int64_t number =
         w.r.pass->formula(w.job, {true, {std::string(formula)}, row_of(w, open), row_of(w, open), first_column,
