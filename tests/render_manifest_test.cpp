@@ -147,6 +147,19 @@ TEST(RenderManifest, WhatChangesAnImageMakesItAgain) {
     r = render(box.dir, {"--dpi", "150", "paper.eq.tex"});
     EXPECT_NE(r.err.find("1 of 3 images written, 2 unchanged, 0 failed"), std::string::npos) << r.err;
     EXPECT_NE(read_file(box.path("paper.eq3.gif")), "not a gif");
+    // Also where the change hides behind an old time, and behind a manifest
+    // written again after it, or dated in the future.
+    write_file(box.path("paper.eq3.gif"), "not a gif");
+    age_files(box.dir);
+    r = render(box.dir, {"--dpi", "150", "paper.eq.tex"});
+    EXPECT_NE(r.err.find("1 of 3 images written, 2 unchanged, 0 failed"), std::string::npos) << r.err;
+    EXPECT_NE(read_file(box.path("paper.eq3.gif")), "not a gif");
+    write_file(box.path("paper.eq2.gif"), "not a gif");
+    const timespec future[2] = {{4000000000, 0}, {4000000000, 0}};
+    utimensat(AT_FDCWD, box.path("paper.eq.manifest").c_str(), future, 0);
+    r = render(box.dir, {"--dpi", "150", "paper.eq.tex"});
+    EXPECT_NE(r.err.find("1 of 3 images written, 2 unchanged, 0 failed"), std::string::npos) << r.err;
+    EXPECT_NE(read_file(box.path("paper.eq2.gif")), "not a gif");
     r = render(box.dir, {"--dpi", "150", "--force", "paper.eq.tex"});
     EXPECT_NE(r.err.find("3 of 3 images written, 0 failed"), std::string::npos) << r.err;
 }

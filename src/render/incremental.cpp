@@ -111,6 +111,12 @@ IncrementalRun plan_incremental(const EquationPages& doc, const std::string& doc
             run.failed_before.push_back({i, failure->second.message + " (as in the last run; --force tries again)"});
             continue;
         }
+        // An image untouched since the manifest was written is what it
+        // records; only the others are read to find out.
+        if (!incremental.force && listed_so && untouched_since(path, run.manifest.written_ns)) {
+            ++run.reused;
+            continue;
+        }
         const std::string digest = file_digest(path);
         if (!incremental.force && listed_so && digest == entry->second.image) {
             ++run.reused;
@@ -156,7 +162,8 @@ void finish_incremental(IncrementalRun& run, const EquationPages& doc, const Ren
     forget_unnamed_failures(run.manifest, doc);
     const bool wanted =
         !run.manifest.images.empty() || !run.manifest.failures.empty() || something_at(run.manifest_path);
-    if (wanted && (!run.manifest_current || manifest_text(run.manifest) != manifest_text(old))) {
+    const bool same = run.manifest.images == old.images && run.manifest.failures == old.failures;
+    if (wanted && (!run.manifest_current || !same)) {
         const std::string problem = replace_file(run.manifest_path, manifest_text(run.manifest));
         if (!problem.empty()) notes.push_back(problem + "; the next run makes every image again");
     }

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -28,12 +29,16 @@ constexpr std::size_t kDigestSize = 64;
 // manifest of ours, and is not read into memory to find that out.
 constexpr off_t kLargestManifest = off_t{1} << 28;
 
+std::int64_t nanoseconds(const struct timespec& t) {
+    return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
 // The whole regular file at `path`, not following a link. Returns false when
 // there is none, or it cannot be read, or it is larger than `limit`.
-bool read_regular_file(const std::string& path, off_t limit, std::string& bytes) {
+bool read_regular_file(const std::string& path, off_t limit, std::string& bytes, struct stat& info) {
     const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;
-    struct stat info {};
+    info = {};
     bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= limit;
     if (ok) {
         bytes.resize(static_cast<std::size_t>(info.st_size));
@@ -102,7 +107,8 @@ Manifest read_manifest(const std::string& path, const std::string& document, std
     std::error_code ec;
     if (!fs::exists(fs::symlink_status(path, ec))) return manifest;
     std::string bytes;
-    if (!read_regular_file(path, kLargestManifest, bytes)) {
+    struct stat info {};
+    if (!read_regular_file(path, kLargestManifest, bytes, info)) {
         problem = "not a regular file that can be read";
         return manifest;
     }
@@ -128,6 +134,12 @@ Manifest read_manifest(const std::string& path, const std::string& document, std
         problem = "damaged (cut short or edited)";
         return manifest;
     }
+    // A manifest dated in the future (a clock set wrong, a copy from a
+    // machine ahead) would vouch for changes made before that date: every
+    // image is read instead.
+    struct timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    read.written_ns = nanoseconds(info.st_mtim) <= nanoseconds(now) ? nanoseconds(info.st_mtim) : -1;
     return read;
 }
 
@@ -188,8 +200,15 @@ std::string recipe_digest(const std::string& head, const FormulaPage& page) {
 
 std::string file_digest(const std::string& path) {
     std::string bytes;
-    if (!read_regular_file(path, std::numeric_limits<off_t>::max(), bytes)) return "";
+    struct stat info {};
+    if (!read_regular_file(path, std::numeric_limits<off_t>::max(), bytes, info)) return "";
     return sha256_hex(bytes);
+}
+
+bool untouched_since(const std::string& path, std::int64_t since_ns) {
+    struct stat info {};
+    return since_ns >= 0 && lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+           nanoseconds(info.st_ctim) < since_ns;
 }
 
 }  // namespace kelvarin

@@ -3,7 +3,8 @@
 // of what made it (the preamble, the formula, the resolution, the type, the
 // transparency, the renderer's version) and a digest of the bytes it wrote.
 // An image whose entry matches and whose file still holds those bytes need
-// not be typeset again. A formula that failed is recorded with what made it
+// not be typeset again; a file whose status has not changed since the
+// manifest was written holds them without being read. A formula that failed is recorded with what made it
 // and why it failed, so that an unchanged failing formula is reported again
 // without being typeset again (latex may take seconds to give up on one).
 //
@@ -22,6 +23,7 @@
 #ifndef KELVARIN_MANIFEST_H
 #define KELVARIN_MANIFEST_H
 
+#include <cstdint>
 #include <map>
 #include <string>
 
@@ -33,17 +35,22 @@ namespace kelvarin {
 struct ManifestEntry {
     std::string recipe;  // digest of what made the image
     std::string image;   // digest of the image's bytes as written
+    bool operator==(const ManifestEntry& o) const { return recipe == o.recipe && image == o.image; }
 };
 
 struct FailedFormula {
     std::string recipe;   // digest of what was typeset
     std::string message;  // why it failed, on one line
+    bool operator==(const FailedFormula& o) const { return recipe == o.recipe && message == o.message; }
 };
 
 struct Manifest {
     std::string document;                           // the equation document's file name
     std::map<std::string, ManifestEntry> images;    // by image name
     std::map<std::string, FailedFormula> failures;  // by image name
+    // When the manifest read was last written (nanoseconds since the epoch;
+    // -1 when none was read): every image digest in it held then.
+    std::int64_t written_ns = -1;
 };
 
 // The manifest's path for `document` (a path to "paper.eq.tex") in `out_dir`:
@@ -74,6 +81,13 @@ std::string recipe_digest(const std::string& head, const FormulaPage& page);
 // The SHA-256 of the regular file at `path` (a link is not followed), or ""
 // when there is no such file or it cannot be read.
 std::string file_digest(const std::string& path);
+
+// Whether the regular file at `path` (a link is not followed) is untouched
+// since the time `since_ns`: its status last changed strictly before it.
+// Nothing can set a file's change time back, so such a file holds the bytes
+// it held then, and a manifest written then vouches for them without the
+// file being read again.
+bool untouched_since(const std::string& path, std::int64_t since_ns);
 
 }  // namespace kelvarin
 
