@@ -88,7 +88,7 @@ void open_theorem(Walk& w, std::string_view name, const TheoremKind& kind, std::
     write_wiki_line(w.job, "");
     OpenEnvironment env = environment(OpenEnvironment::theorem, name, w.r);
     w.r.environments.push_back(std::move(env));
-    const std::string number = kind.counter.empty() ? "" : step_theorem(w.r, kind);
+    const std::string number = kind.counter.empty() ? "" : step_theorem(w.r, kind, name);
     std::string lead = kind.printed;
     if (!number.empty()) lead += " " + number;
     if (name == "proof" && !title.empty())

@@ -122,6 +122,7 @@ void add_floats_and_declarations(CommandTable& m) {
     add(m, {"newif"}, {"", newif_command, Font::none, true});
     add(m, {"usepackage", "RequirePackage"}, {"om", own_package_command, Font::none, true});
     add(m, {"input", "include"}, {"m", own_input_command, Font::none, true});
+    add(m, {"crefname", "Crefname"}, {"mmm", crefname_command, Font::none, true});
     add(m, {"setcounter", "addtocounter"}, {"mm", counter_command, Font::none, true});
     add(m, {"stepcounter", "refstepcounter"}, {"m", counter_command, Font::none, true});
     add(m, {"title"}, {"om", title_command, Font::none, true});

@@ -106,6 +106,7 @@ std::size_t appendix_command(CommandCall&, const CommandArguments&);
 std::size_t label_command(CommandCall&, const CommandArguments&);
 std::size_t reference_command(CommandCall&, const CommandArguments&);
 std::size_t hyperref_command(CommandCall&, const CommandArguments&);
+std::size_t crefname_command(CommandCall&, const CommandArguments&);
 std::size_t cite_command(CommandCall&, const CommandArguments&);
 std::size_t nocite_command(CommandCall&, const CommandArguments&);
 std::size_t bibitem_command(CommandCall&, const CommandArguments&);

@@ -109,6 +109,17 @@ std::size_t hyperref_command(CommandCall& call, const CommandArguments&) {
     return a[1].next;
 }
 
+// "\crefname{lemma}{lem.}{lems.}" and "\Crefname{...}": the names cleveref
+// puts before the numbers of that kind; the plural is not used here.
+std::size_t crefname_command(CommandCall& call, const CommandArguments& a) {
+    if (const std::size_t stop = stop_at(call, a); stop != kNoStop) return stop;
+    RichState& r = call.w.r;
+    auto& names = call.name == "Crefname" ? r.cref_capital_names : r.cref_names;
+    names[std::string(trim_blanks_and_tabs(a[0].text))] =
+        std::string(trim_blanks_and_tabs(translate_argument(call.w, a[1], Context::plain)));
+    return a[2].next;
+}
+
 std::size_t cite_command(CommandCall& call, const CommandArguments& a) {
     if (const std::size_t stop = stop_at(call, a); stop != kNoStop) return stop;
     std::string pre, post;

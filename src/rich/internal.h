@@ -204,7 +204,7 @@ std::string reference_text(const RichState& r, std::string_view command, std::st
 std::string step_equation(RichState& r);
 std::string step_figure(RichState& r);
 std::string step_table(RichState& r);
-std::string step_theorem(RichState& r, const TheoremKind& kind);
+std::string step_theorem(RichState& r, const TheoremKind& kind, std::string_view environment);
 std::string step_footnote(RichState& r);
 void step_item(RichState& r, OpenEnvironment& list);
 // Returns the number the heading shows: "" where it shows none (starred,

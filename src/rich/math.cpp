@@ -240,7 +240,7 @@ void finish_formula(JobState& job, RichState& r, const OpenDisplay& d, std::stri
         std::string number;
         if (row.tagged) {
             number = row.tag;
-            r.target = LabelTarget{LabelTarget::equation, number, "", -1};
+            r.target = LabelTarget{LabelTarget::equation, number, "", -1, ""};
         } else if (numbered && !row.suppressed) {
             number = step_equation(r);
         }

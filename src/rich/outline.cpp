@@ -99,21 +99,55 @@ std::string target_name(const LabelTarget& t, bool capital) {
     }
 }
 
+// cleveref's name of the kind of target, as \crefname takes it.
+std::string cref_kind(const RichState& r, const LabelTarget& t) {
+    switch (t.kind) {
+        case LabelTarget::equation: return "equation";
+        case LabelTarget::figure: return "figure";
+        case LabelTarget::table: return "table";
+        case LabelTarget::theorem: return t.environment;
+        case LabelTarget::item: return "enumi";
+        case LabelTarget::footnote: return "footnote";
+        case LabelTarget::section: return unit_name(r, t);
+        default: return "";
+    }
+}
+
+// The name a reference puts before the number: the paper's own from
+// \crefname or \Crefname (a \Crefname left out is the \crefname with a
+// capital), otherwise cleveref's or hyperref's.
+std::string reference_name(const RichState& r, const LabelTarget& t, bool capital) {
+    const std::string kind = cref_kind(r, t);
+    const auto own = r.cref_names.find(kind);
+    if (capital) {
+        const auto own_capital = r.cref_capital_names.find(kind);
+        if (own_capital != r.cref_capital_names.end()) return own_capital->second;
+        if (own != r.cref_names.end()) return capitalised(own->second);
+    } else if (own != r.cref_names.end()) {
+        return own->second;
+    }
+    if (t.kind == LabelTarget::section) return capital ? capitalised(unit_name(r, t)) : unit_name(r, t);
+    return target_name(t, capital);
+}
+
 // What a reference prints, before any link: the number as the command
 // shows it; a heading's title where LaTeX would have no number to show.
 std::string reference_words(const RichState& r, std::string_view command, const Label& label) {
     const LabelTarget& t = label.target;
     if (t.kind == LabelTarget::section && (command == "nameref" || t.number.empty())) return label.title;
     if (t.number.empty()) return "??";
-    const bool equation = t.kind == LabelTarget::equation;
+    // hyperref's \autoref shows an equation's number as \ref does, bare.
+    const bool equation = t.kind == LabelTarget::equation && command != "autoref";
     const std::string number = equation ? "(" + t.number + ")" : t.number;
     if (command == "eqref") return number;
-    const bool capital = command == "Cref" || (command == "autoref" && t.kind != LabelTarget::section) ||
-                         (command == "cref" && r.cref_capitalised);
-    if (capital || command == "cref" || command == "vref" || command == "autoref") {
-        const std::string name = t.kind == LabelTarget::section
-                                     ? (capital ? capitalised(unit_name(r, t)) : unit_name(r, t))
-                                     : target_name(t, capital);
+    if (command == "autoref") {
+        // hyperref's names: "Equation", "Figure", "Theorem", but "section".
+        const std::string name = t.kind == LabelTarget::section ? unit_name(r, t) : target_name(t, true);
+        return name.empty() ? t.number : name + " " + number;
+    }
+    const bool capital = command == "Cref" || (command == "cref" && r.cref_capitalised);
+    if (capital || command == "cref" || command == "vref") {
+        const std::string name = reference_name(r, t, capital);
         return name.empty() ? t.number : name + " " + number;
     }
     return t.number;
@@ -134,7 +168,7 @@ std::string step_equation(RichState& r) {
     ++c.equation;
     const int within = unit_level(c.equation_within);
     const std::string prefix = within >= 0 ? unit_number(r, within) + "." : chapter_prefix(r);
-    r.target = LabelTarget{LabelTarget::equation, prefix + std::to_string(c.equation), "", -1};
+    r.target = LabelTarget{LabelTarget::equation, prefix + std::to_string(c.equation), "", -1, ""};
     return r.target.number;
 }
 
@@ -142,7 +176,7 @@ std::string step_figure(RichState& r) {
     ++r.counters.figure;
     const int within = unit_level(r.counters.figure_within);
     const std::string prefix = within >= 0 ? unit_number(r, within) + "." : chapter_prefix(r);
-    r.target = LabelTarget{LabelTarget::figure, prefix + std::to_string(r.counters.figure), "", -1};
+    r.target = LabelTarget{LabelTarget::figure, prefix + std::to_string(r.counters.figure), "", -1, ""};
     return r.target.number;
 }
 
@@ -150,7 +184,7 @@ std::string step_table(RichState& r) {
     ++r.counters.table;
     const int within = unit_level(r.counters.table_within);
     const std::string prefix = within >= 0 ? unit_number(r, within) + "." : chapter_prefix(r);
-    r.target = LabelTarget{LabelTarget::table, prefix + std::to_string(r.counters.table), "", -1};
+    r.target = LabelTarget{LabelTarget::table, prefix + std::to_string(r.counters.table), "", -1, ""};
     return r.target.number;
 }
 
@@ -166,12 +200,13 @@ void number_within(RichState& r, std::string_view counter, std::string_view unit
         c.theorem_within[std::string(counter)] = std::string(unit);
 }
 
-std::string step_theorem(RichState& r, const TheoremKind& kind) {
+std::string step_theorem(RichState& r, const TheoremKind& kind, std::string_view environment) {
     const std::int64_t n = ++r.counters.theorem[kind.counter];
     const auto within = r.counters.theorem_within.find(kind.counter);
     const int level = within == r.counters.theorem_within.end() ? -1 : unit_level(within->second);
     const std::string prefix = level >= 0 ? unit_number(r, level) + "." : "";
-    r.target = LabelTarget{LabelTarget::theorem, prefix + std::to_string(n), kind.printed, r.theorems_met++};
+    r.target = LabelTarget{LabelTarget::theorem, prefix + std::to_string(n), kind.printed, r.theorems_met++,
+                           std::string(environment)};
     return r.target.number;
 }
 
@@ -185,7 +220,7 @@ int default_secnumdepth(const RichState& r) { return r.outline.has_chapters ? 2 
 
 std::string step_footnote(RichState& r) {
     ++r.counters.footnote;
-    r.target = LabelTarget{LabelTarget::footnote, std::to_string(r.counters.footnote), "", -1};
+    r.target = LabelTarget{LabelTarget::footnote, std::to_string(r.counters.footnote), "", -1, ""};
     return r.target.number;
 }
 
@@ -209,7 +244,7 @@ void step_item(RichState& r, OpenEnvironment& list) {
         if (level == 3) number.insert(number.size() - 1, "(").append(")" + roman(env.items));
         if (level == 4) number += std::string(1, static_cast<char>('A' + n % 26));
     }
-    r.target = LabelTarget{LabelTarget::item, number, "", -1};
+    r.target = LabelTarget{LabelTarget::item, number, "", -1, ""};
 }
 
 std::string step_heading(RichState& r, int level, bool numbered, std::string_view plain_title) {
@@ -229,7 +264,7 @@ std::string step_heading(RichState& r, int level, bool numbered, std::string_vie
         const std::int64_t depth = c.secnumdepth == Counters::kUnset ? default_secnumdepth(r) : c.secnumdepth;
         if (level <= depth) number = unit_number(r, level);
     }
-    r.target = LabelTarget{LabelTarget::section, number, "", ordinal};
+    r.target = LabelTarget{LabelTarget::section, number, "", ordinal, ""};
     return number;
 }
 

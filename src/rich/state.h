@@ -22,6 +22,7 @@ struct LabelTarget {
     std::string number;       // as LaTeX would print it: "3", "2.1", "a"
     std::string name;         // theorem: its printed name ("Lemma")
     std::int64_t ordinal = -1;  // heading, theorem: its ordinal among its kind in the document
+    std::string environment;  // theorem: its environment ("lem"), which \crefname names
 };
 
 struct Label {
@@ -134,6 +135,9 @@ struct RichState {
     bool enumerate_package = false;  // \usepackage{enumerate}: "[(i)]" refers by the counter alone
     std::string source_folder;  // where the paper's own style files are
     bool cref_capitalised = false;  // cleveref loaded with "capitalise"
+    // "\crefname{lemma}{lem.}{lems.}", "\Crefname{lemma}{Lem.}{Lems.}": the
+    // paper's names for a kind of target, by cleveref's name of the kind.
+    std::unordered_map<std::string, std::string> cref_names, cref_capital_names;
     int files_loading = 0;      // the paper's own files being read inside each other
     std::unordered_map<std::string, TheoremKind> theorems;
     std::string title, author, date;
