@@ -62,6 +62,15 @@ struct Counters {
 struct FigureImage {
     std::string file;
     std::string subcaption;
+    std::string scale = "100%";  // of the text's width, as the reference's size
+};
+
+// A figure file the wiki cannot show (a PDF or EPS drawing), which
+// kelvarin-render turns into the web image the page names.
+struct FigureToConvert {
+    std::string image;   // "paper.fig-decay.png", a plain file name beside the formula images
+    std::string source;  // "figures/decay.pdf", relative to the paper's folder
+    std::int64_t row = 0;  // the source line of its first \includegraphics
 };
 
 // One environment open in the body.
@@ -128,6 +137,8 @@ struct RichState {
     FinishedList finished_lists[4];
     bool enumerate_package = false;  // \usepackage{enumerate}: "[(i)]" refers by the counter alone
     std::string source_folder;  // where the paper's own style files are
+    std::vector<std::string> graphics_folders;  // \graphicspath's folders, as written ("figures/")
+    std::vector<FigureToConvert> figures_to_convert;  // in the order first met
     bool cref_capitalised = false;  // cleveref loaded with "capitalise"
     int files_loading = 0;      // the paper's own files being read inside each other
     std::unordered_map<std::string, TheoremKind> theorems;

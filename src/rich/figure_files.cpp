@@ -1,0 +1,247 @@
+// Figure files found as LaTeX finds them, inside the paper's folder only,
+// and the web images the page refers to (see figure_files.h).
+#include "rich/figure_files.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "core/job_state.h"
+#include "io/text_helpers.h"
+
+namespace kelvarin {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// What becomes of a file by its extension: shown as it is, or converted to
+// a PNG image by kelvarin-render.
+enum class FigureKind { web, converted, unknown };
+
+struct ExtensionKind {
+    std::string_view extension;
+    FigureKind kind;
+};
+
+constexpr ExtensionKind kExtensionKinds[] = {
+    {".png", FigureKind::web},       {".jpg", FigureKind::web},       {".jpeg", FigureKind::web},
+    {".gif", FigureKind::web},       {".svg", FigureKind::web},       {".pdf", FigureKind::converted},
+    {".eps", FigureKind::converted}, {".ps", FigureKind::converted},
+};
+
+// The widths a figure's size is relative to.
+constexpr std::string_view kTextWidths[] = {"\\linewidth", "\\textwidth", "\\columnwidth", "\\hsize"};
+
+// Folders deeper than this in \graphicspath are not all tried.
+constexpr std::size_t kMostGraphicsFolders = 32;
+
+std::string lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+FigureKind kind_of(const fs::path& name) {
+    const std::string ext = lower(name.extension().string());
+    for (const ExtensionKind& k : kExtensionKinds)
+        if (k.extension == ext) return k.kind;
+    return FigureKind::unknown;
+}
+
+// Where a path relative to the paper's folder leads.
+enum class Place { nowhere, inside, outside };
+
+// Where `relative` (lexically normal) leads from `root`, the paper's
+// folder's real path: to a regular file inside it, to one outside it
+// (an absolute path, a ".." that climbs out, a link that leads out), or to
+// no file.
+Place file_place(const fs::path& root, const fs::path& relative) {
+    if (relative.empty()) return Place::nowhere;
+    std::error_code ec;
+    const fs::path real = fs::canonical(root / relative, ec);
+    if (ec || !fs::is_regular_file(real, ec)) return Place::nowhere;
+    if (relative.is_absolute() || relative.begin()->string() == "..") return Place::outside;
+    const std::string inside = root.string() == "/" ? "/" : root.string() + "/";
+    return real.string().compare(0, inside.size(), inside) == 0 ? Place::inside : Place::outside;
+}
+
+// The folders a name is looked in: the paper's own, then \graphicspath's.
+std::vector<std::string> search_folders(const RichState& r) {
+    std::vector<std::string> folders = {""};
+    for (const std::string& folder : r.graphics_folders) {
+        if (folders.size() > kMostGraphicsFolders) break;
+        folders.push_back(folder);
+    }
+    return folders;
+}
+
+// The file in the paper's folder that `name` names, as a lexically normal
+// relative path, or "" when there is none there; `outside` tells whether a
+// file was met that lies outside the folder.
+std::string find_figure_file(const RichState& r, const std::string& name, bool& outside) {
+    std::error_code ec;
+    const fs::path root = fs::canonical(r.source_folder.empty() ? "." : r.source_folder, ec);
+    if (ec) return "";
+    const std::vector<std::string> folders = search_folders(r);
+    auto in_folder = [&](const std::string& folder, const std::string& file) {
+        const fs::path relative = (fs::path(folder) / file).lexically_normal();
+        const Place place = file_place(root, relative);
+        if (place == Place::outside) outside = true;
+        return place == Place::inside ? relative.generic_string() : std::string();
+    };
+    if (kind_of(name) != FigureKind::unknown) {
+        for (const std::string& folder : folders)
+            if (std::string found = in_folder(folder, name); !found.empty()) return found;
+        return "";
+    }
+    for (std::string_view extension : kFigureExtensions)
+        for (const std::string& folder : folders)
+            if (std::string found = in_folder(folder, name + std::string(extension)); !found.empty()) return found;
+    return "";
+}
+
+// "the paper's folder, figures/ and img/": the folders looked in, for a warning.
+std::string folders_text(const RichState& r) {
+    const std::vector<std::string> folders = search_folders(r);
+    std::string text;
+    for (std::size_t k = 0; k < folders.size(); ++k) {
+        text += k == 0 ? "" : k + 1 == folders.size() ? " and " : ", ";
+        text += k == 0 ? "the paper's folder" : folders[k];
+    }
+    return text;
+}
+
+std::string extensions_text() {
+    std::string text;
+    for (std::string_view extension : kFigureExtensions) text += (text.empty() ? "" : ", ") + std::string(extension);
+    return text;
+}
+
+// The stem of a figure file as a part of an image name: letters, digits,
+// "-", "_" and "." kept, anything else (a "," would end the wiki
+// reference's file name) made "-".
+std::string plain_stem(const fs::path& file) {
+    std::string stem = file.stem().string();
+    for (char& c : stem)
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+              c == '.'))
+            c = '-';
+    return stem.empty() ? "figure" : stem;
+}
+
+// The image that the converted `source` becomes, recorded once per source.
+std::string converted_image(Walk& w, const std::string& source, std::size_t at) {
+    std::vector<FigureToConvert>& list = w.r.figures_to_convert;
+    for (const FigureToConvert& figure : list)
+        if (figure.source == source) return figure.image;
+    // "paper.eq" -> "paper.fig-".
+    std::string prefix = w.job.equation_prefix;
+    if (prefix.size() >= 3 && prefix.compare(prefix.size() - 3, 3, ".eq") == 0) prefix.resize(prefix.size() - 3);
+    const std::string stem = prefix + ".fig-" + plain_stem(source);
+    std::string image = stem + ".png";
+    for (int n = 2; std::any_of(list.begin(), list.end(), [&](const FigureToConvert& f) { return f.image == image; });
+         ++n)
+        image = stem + "-" + std::to_string(n) + ".png";
+    list.push_back({image, source, row_of(w, at)});
+    return image;
+}
+
+void warn(Walk& w, std::size_t at, const std::string& text) {
+    if (w.r.pass != &kWritingPass) return;
+    std::vector<std::string>& warnings = w.r.vocabulary.warnings;
+    const std::string warning = std::to_string(row_of(w, at)) + ": " + text;
+    if (std::find(warnings.begin(), warnings.end(), warning) == warnings.end()) warnings.push_back(warning);
+}
+
+// The number before a text width ("0.5", ".8", "" for 1), as a percentage;
+// -1 when it is not a plain number.
+long percent_of(std::string_view number) {
+    if (number.empty()) return 100;
+    const std::string text(number);
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (end != text.c_str() + text.size() || !(value > 0) || value > 100) return -1;
+    return std::max(1L, std::lround(value * 100));
+}
+
+// The value of `key` in a key=value list, trimmed; "" without it.
+std::string_view option_value(std::string_view options, std::string_view key) {
+    std::size_t start = 0;
+    while (start <= options.size()) {
+        std::size_t comma = options.find(',', start);
+        if (comma == std::string_view::npos) comma = options.size();
+        const std::string_view entry = options.substr(start, comma - start);
+        const std::size_t equals = entry.find('=');
+        if (equals != std::string_view::npos && trim_blanks_and_tabs(entry.substr(0, equals)) == key)
+            return trim_blanks_and_tabs(entry.substr(equals + 1));
+        start = comma + 1;
+    }
+    return {};
+}
+
+}  // namespace
+
+FigureReference figure_reference(Walk& w, std::string_view name, std::size_t at) {
+    const std::string written(name);
+    if (written.empty()) return {written, false};
+    bool outside = false;
+    const std::string found = find_figure_file(w.r, written, outside);
+    if (found.empty()) {
+        const bool has_extension = kind_of(written) != FigureKind::unknown;
+        warn(w, at,
+             outside ? "figure file " + written + " not used: it lies outside the paper's folder"
+                     : "figure file " + written + " not found (looked in " + folders_text(w.r) +
+                           (has_extension ? "" : " for " + extensions_text()) + ")");
+        return {written, false};
+    }
+    if (kind_of(found) == FigureKind::converted) return {converted_image(w, found, at), true};
+    return {found, true};
+}
+
+std::string figure_scale(std::string_view options) {
+    const std::string_view width = option_value(options, "width");
+    for (std::string_view text_width : kTextWidths) {
+        if (width.size() < text_width.size() ||
+            width.compare(width.size() - text_width.size(), text_width.size(), text_width) != 0)
+            continue;
+        const long percent = percent_of(trim_blanks_and_tabs(width.substr(0, width.size() - text_width.size())));
+        if (percent > 0) return std::to_string(percent) + "%";
+    }
+    const std::string_view scale = option_value(options, "scale");
+    if (width.empty() && !scale.empty()) {
+        const long percent = percent_of(scale);
+        if (percent > 0) return std::to_string(percent) + "%";
+    }
+    return "100%";
+}
+
+std::size_t graphicspath_command(CommandCall& call, const CommandArguments& a) {
+    if (const std::size_t stop = stop_at(call, a); stop != kNoStop) return stop;
+    // Each folder is a brace group of its own: "{figures/}{img/}".
+    std::vector<std::string> folders;
+    const std::string_view list = a[0].text;
+    for (std::size_t p = 0; p < list.size();) {
+        if (list[p] != '{') {
+            ++p;
+            continue;
+        }
+        int depth = 0;
+        std::size_t q = p;
+        for (; q < list.size(); ++q) {
+            if (list[q] == '{') ++depth;
+            if (list[q] == '}' && --depth == 0) break;
+        }
+        if (q >= list.size()) break;
+        const std::string_view folder = trim_blanks_and_tabs(list.substr(p + 1, q - p - 1));
+        if (!folder.empty()) folders.emplace_back(folder);
+        p = q + 1;
+    }
+    call.w.r.graphics_folders = std::move(folders);
+    return a.next;
+}
+
+}  // namespace kelvarin
