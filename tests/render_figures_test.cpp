@@ -286,3 +286,19 @@ TEST(RenderFigures, AFigureImageThatComesOutTheSameIsNotListedAsChanged) {
     ASSERT_EQ(render(box, {"--changed", "third.txt"}).exit_status, 0);
     EXPECT_EQ(read_file(box.path("third.txt")), "paper.fig-ring.png\n");
 }
+
+// The converter looks at no file outside the paper's folder, whatever name
+// or link leads there; no example can hold a link.
+TEST(RichFigureFiles, AFigureFileALinkLeadsOutOfThePapersFolderToIsNotUsed) {
+    Sandbox box, elsewhere;
+    fs::create_directories(box.path("figures"));
+    write_file(elsewhere.path("secret.pdf"), small_pdf());
+    fs::create_symlink(elsewhere.path("secret.pdf"), box.path("figures/decay.pdf"));
+    write_file(box.path("paper.tex"),
+               "\\graphicspath{{figures/}}\n\\begin{document}\n\\includegraphics{decay}\n\\end{document}\n");
+    const RunResult run = run_kelvarin(box.dir, {"--rich", "paper.tex"});
+    EXPECT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_EQ(run.err, "kelvarin: paper.tex:3: figure file decay not used: it lies outside the paper's folder\n");
+    EXPECT_EQ(read_file(box.path("paper.wiki.txt")), "&ref(decay,,100%);\r\n");
+    EXPECT_EQ(read_file(box.path("paper.eq.tex")).find("% figure"), std::string::npos);
+}
