@@ -201,11 +201,11 @@ TEST(RenderFigures, EveryImageThePageNamesIsMadeFromPdfEpsPngAndDrawings) {
     write_paper(box);
     const std::string page = convert(box);
     // PDF and EPS become PNG images beside the formulas', at the size the
-    // paper gives relative to the text width; the PNG file is found
-    // through \graphicspath and its extension.
+    // paper gives relative to the text width; the PNG file, found through
+    // \graphicspath and its extension, is copied there under a plain name.
     EXPECT_NE(page.find("&ref(paper.fig-decay.png,,50%);"), std::string::npos) << page;
     EXPECT_NE(page.find("&ref(paper.fig-ring.png,,40%);"), std::string::npos) << page;
-    EXPECT_NE(page.find("&ref(figures/plot.png,,100%);"), std::string::npos) << page;
+    EXPECT_NE(page.find("&ref(paper.fig-plot.png,,100%);"), std::string::npos) << page;
 
     const RunResult run = render(box, {});
     EXPECT_EQ(run.exit_status, 0) << run.err;
@@ -301,4 +301,29 @@ TEST(RichFigureFiles, AFigureFileALinkLeadsOutOfThePapersFolderToIsNotUsed) {
     EXPECT_EQ(run.err, "kelvarin: paper.tex:3: figure file decay not used: it lies outside the paper's folder\n");
     EXPECT_EQ(read_file(box.path("paper.wiki.txt")), "&ref(decay,,100%);\r\n");
     EXPECT_EQ(read_file(box.path("paper.eq.tex")).find("% figure"), std::string::npos);
+}
+
+// A copied SVG figure is published as it is: one that holds script is
+// refused as a formula's SVG image would be.
+TEST(RenderFigures, ACopiedSvgFigureWithScriptIsRefused) {
+    REQUIRE_FIGURE_TOOLS();
+    Sandbox box;
+    fs::create_directories(box.path("figures"));
+    write_file(box.path("figures/bad.svg"),
+               "<svg xmlns=\"http://www.w3.org/2000/svg\"><script>alert(1)</script></svg>\n");
+    write_file(box.path("figures/good.svg"),
+               "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"20\" height=\"10\"><rect width=\"20\" "
+               "height=\"10\"/></svg>\n");
+    write_file(box.path("paper.tex"), "\\graphicspath{{figures/}}\n\\begin{document}\n"
+                                      "\\includegraphics{bad.svg} \\includegraphics{good.svg}\n\\end{document}\n");
+    const std::string page = convert(box);
+    EXPECT_EQ(page, "&ref(paper.fig-bad.svg,,100%); &ref(paper.fig-good.svg,,100%);\r\n");
+    const RunResult run = render(box, {});
+    EXPECT_EQ(run.exit_status, 1) << run.err;
+    EXPECT_NE(run.err.find("paper.fig-bad.svg, figure (row : 3): figures/bad.svg: the SVG file holds a <script> "
+                           "element; refused (cp)"),
+              std::string::npos)
+        << run.err;
+    EXPECT_FALSE(file_exists(box.path("paper.fig-bad.svg")));
+    EXPECT_EQ(read_file(box.path("paper.fig-good.svg")), read_file(box.path("figures/good.svg")));
 }

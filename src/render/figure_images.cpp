@@ -1,5 +1,6 @@
 #include "render/figure_images.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -23,8 +24,9 @@ constexpr double kFigureSeconds = 60;
 // 120 dpi would take gigabytes): the image is cut there.
 constexpr int kMostPixelsPerSide = 8000;
 
-// How each kind of figure file becomes a PNG image.
-enum class Converter { pdftoppm, ghostscript, none };
+// How each kind of figure file becomes the image the page names: a PDF or
+// EPS drawing converted to PNG, a web image copied as it is.
+enum class Converter { pdftoppm, ghostscript, copy, none };
 
 struct ConverterOf {
     std::string_view extension;
@@ -35,7 +37,46 @@ constexpr ConverterOf kConverters[] = {
     {".pdf", Converter::pdftoppm},
     {".eps", Converter::ghostscript},
     {".ps", Converter::ghostscript},
+    {".png", Converter::copy},
+    {".gif", Converter::copy},
+    {".jpg", Converter::copy},
+    {".jpeg", Converter::copy},
+    {".svg", Converter::copy},
 };
+
+struct ToolOf {
+    Converter converter;
+    std::string_view name;     // for messages
+    std::string_view package;  // where it comes from
+};
+
+constexpr ToolOf kTools[] = {
+    {Converter::pdftoppm, "pdftoppm", "poppler-utils"},
+    {Converter::ghostscript, "gs", "ghostscript"},
+    {Converter::copy, "cp", "coreutils"},
+};
+
+const ToolOf& tool_of(Converter converter) {
+    for (const ToolOf& tool : kTools)
+        if (tool.converter == converter) return tool;
+    return kTools[0];
+}
+
+const std::string& tool_path(Converter converter, const FigureJob& job) {
+    return converter == Converter::pdftoppm ? job.pdftoppm : converter == Converter::ghostscript ? job.gs : job.cp;
+}
+
+// "" when `bytes` are a whole image of type `ext`; a copied SVG file is
+// published as it is, so it is held to the formula images' rules.
+std::string copied_image_problem(const std::string& bytes, const std::string& ext) {
+    if (ext == "jpg" || ext == "jpeg") {
+        const bool whole = bytes.size() > 4 && bytes.compare(0, 2, "\xFF\xD8") == 0 &&
+                           bytes.find("\xFF\xD9", bytes.size() - std::min<std::size_t>(bytes.size(), 64)) !=
+                               std::string::npos;
+        return whole ? "" : "not a whole JPEG file";
+    }
+    return image_problem(bytes, ext);
+}
 
 Converter converter_of(const std::string& source) {
     std::string ext = fs::path(source).extension().string();
@@ -86,6 +127,8 @@ ChildCommand command_for(Converter converter, const std::string& source, const s
         command.argv = {job.pdftoppm, "-q", "-png", "-singlefile", "-f", "1", "-l", "1", "-cropbox",
                         "-r", dpi, "-x", "0", "-y", "0", "-W", limit, "-H", limit, input,
                         made.substr(0, made.size() - 4)};
+    } else if (converter == Converter::copy) {
+        command.argv = {job.cp, input, made};
     } else {
         command.argv = {job.gs, "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-dEPSCrop",
                         job.options.transparent ? "-sDEVICE=pngalpha" : "-sDEVICE=png16m",
@@ -120,10 +163,16 @@ std::string first_line(const std::string& text) {
 // Makes one figure's image; returns "" or why not. `changed` is set when
 // the image's bytes are new.
 std::string make_one(const FigureFile& figure, std::size_t k, const FigureJob& job, bool& changed) {
-    if (!is_plain_file_name(figure.image) || image_extension(figure.image) != "png")
-        return "'" + figure.image + "' is not a plain file name of a PNG image; refusing to write it";
     const Converter converter = converter_of(figure.source);
-    if (converter == Converter::none) return figure.source + ": only PDF and EPS figures are converted";
+    if (converter == Converter::none) return figure.source + ": only PDF, EPS and web images are made";
+    // A copy keeps its type; a conversion makes a PNG image.
+    std::string ext = image_extension(figure.image);
+    for (char& c : ext)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    const std::string wanted = converter == Converter::copy ? fs::path(figure.source).extension().string() : ".png";
+    if (!is_plain_file_name(figure.image) || "." + ext != wanted)
+        return "'" + figure.image + "' is not a plain file name of a " + wanted.substr(1) +
+               " image; refusing to write it";
     if (std::string problem = source_problem(figure.source, job); !problem.empty()) return problem;
     // PostScript is a program: Ghostscript's safe mode is all that stands
     // between it and the user's files, unless the kernel confines it too.
@@ -131,13 +180,12 @@ std::string make_one(const FigureFile& figure, std::size_t k, const FigureJob& j
         return figure.source + ": EPS figures of an untrusted paper go through Ghostscript only under the "
                                "kernel's confinement (Landlock), which this system does not offer; convert it "
                                "yourself or use --trust-paper";
-    const std::string& tool_path = converter == Converter::pdftoppm ? job.pdftoppm : job.gs;
-    const std::string tool = converter == Converter::pdftoppm ? "pdftoppm" : "gs";
-    if (tool_path.empty())
+    const std::string tool(tool_of(converter).name);
+    if (tool_path(converter, job).empty())
         return figure.source + " needs " + tool + ", which is not on PATH; install " +
-               (converter == Converter::pdftoppm ? "poppler-utils" : "ghostscript");
+               std::string(tool_of(converter).package);
 
-    const std::string made = (fs::path(job.work_folder) / ("figure" + std::to_string(k + 1) + ".png")).string();
+    const std::string made = (fs::path(job.work_folder) / ("figure" + std::to_string(k + 1) + "." + ext)).string();
     const ChildCommand command = command_for(converter, figure.source, made, job);
     ChildLimits limits;
     limits.deadline_seconds = kFigureSeconds;
@@ -151,7 +199,7 @@ std::string make_one(const FigureFile& figure, std::size_t k, const FigureJob& j
     std::error_code ec;
     if (!fs::is_regular_file(made, ec)) return figure.source + ": " + tool + " made no image";
     const std::string bytes = read_whole(made);
-    if (std::string problem = image_problem(bytes, "png"); !problem.empty())
+    if (std::string problem = copied_image_problem(bytes, ext); !problem.empty())
         return figure.source + ": " + problem + " (" + tool + ")";
     const std::string target = (fs::path(job.out_dir) / figure.image).string();
     // The same bytes as the image already there: nothing to replace.
@@ -201,6 +249,7 @@ void find_figure_tools(const std::vector<FigureFile>& figures, FigureJob& job) {
         const Converter converter = converter_of(figure.source);
         if (converter == Converter::pdftoppm && job.pdftoppm.empty()) job.pdftoppm = find_command("pdftoppm");
         if (converter == Converter::ghostscript && job.gs.empty()) job.gs = find_command("gs");
+        if (converter == Converter::copy && job.cp.empty()) job.cp = find_command("cp");
     }
 }
 

@@ -1,7 +1,11 @@
-// Makes the web images of a paper's figure files that the wiki cannot show:
-// rich mode lists each PDF or EPS figure after the equation document's
-// \end{document} (equation_format.h), with the PNG image its page names.
+// Makes the images of a paper's figure files beside the formula images:
+// rich mode lists, after the equation document's \end{document}
+// (equation_format.h), each PDF or EPS figure, which the wiki cannot show,
+// and each web image in a folder, which the wiki would look for among
+// another page's attachments, with the plain name its page gives it.
 //
+// A web image is copied (by cp, confined as the other tools) and checked
+// as a formula image is: a whole file, and an SVG file without script.
 // A PDF file goes through pdftoppm (poppler-utils), its first page cropped
 // to its crop box; an EPS file through Ghostscript in its safe mode
 // (-dSAFER), cropped to its bounding box; both at the render's dpi. An EPS
@@ -39,6 +43,7 @@ bool parse_figure_list(const std::string& bytes, std::vector<FigureFile>& figure
 struct FigureJob {
     std::string pdftoppm;  // full paths; empty when not on PATH
     std::string gs;
+    std::string cp;
     std::string paper_folder;  // the real path of the document's folder
     std::string out_dir;       // where the images go
     std::string work_folder;   // in the scratch folder: where the tools write

@@ -133,8 +133,9 @@ std::string plain_stem(const fs::path& file) {
     return stem.empty() ? "figure" : stem;
 }
 
-// The image that the converted `source` becomes, recorded once per source.
-std::string converted_image(Walk& w, const std::string& source, std::size_t at) {
+// The image that `source` becomes beside the page, recorded once per
+// source: a PNG image of a PDF or EPS file, a web image under its own type.
+std::string image_for(Walk& w, const std::string& source, std::size_t at) {
     std::vector<FigureToConvert>& list = w.r.figures_to_convert;
     for (const FigureToConvert& figure : list)
         if (figure.source == source) return figure.image;
@@ -142,10 +143,11 @@ std::string converted_image(Walk& w, const std::string& source, std::size_t at) 
     std::string prefix = w.job.equation_prefix;
     if (prefix.size() >= 3 && prefix.compare(prefix.size() - 3, 3, ".eq") == 0) prefix.resize(prefix.size() - 3);
     const std::string stem = prefix + ".fig-" + plain_stem(source);
-    std::string image = stem + ".png";
+    const std::string type = kind_of(source) == FigureKind::converted ? ".png" : lower(fs::path(source).extension().string());
+    std::string image = stem + type;
     for (int n = 2; std::any_of(list.begin(), list.end(), [&](const FigureToConvert& f) { return f.image == image; });
          ++n)
-        image = stem + "-" + std::to_string(n) + ".png";
+        image = stem + "-" + std::to_string(n) + type;
     list.push_back({image, source, row_of(w, at)});
     return image;
 }
@@ -198,7 +200,11 @@ FigureReference figure_reference(Walk& w, std::string_view name, std::size_t at)
                            (has_extension ? "" : " for " + extensions_text()) + ")");
         return {written, false};
     }
-    if (kind_of(found) == FigureKind::converted) return {converted_image(w, found, at), true};
+    // A web image beside the paper is named as it is; one in a folder, which
+    // the wiki would read as another page's attachment, gets a plain name
+    // of its own, under which kelvarin-render copies it beside the page.
+    if (kind_of(found) == FigureKind::converted || found.find('/') != std::string::npos)
+        return {image_for(w, found, at), true};
     return {found, true};
 }
 

@@ -8,13 +8,17 @@
 // paper's folder is looked at: an absolute name, a ".." that climbs out or a
 // link that leads out is not followed.
 //
-// The page refers to a PNG, JPEG, GIF or SVG file by its path in the paper's
-// folder, as found ("figures/decay.png"). A PDF or EPS file, which a wiki
-// cannot show, becomes "<paper>.fig-<stem>.png" beside the formula images
-// (paper.fig-decay.png), and is listed in the equation document for
-// kelvarin-render to convert; a second file of the same stem in another
-// folder gets "-2", "-3" ... after the stem. A file that is not found keeps
-// the name as written, with a warning naming the source line.
+// The wiki finds an image among the page's attachments by a plain name (a
+// name with a folder is another page's attachment), so every figure image
+// stands beside the formula images under a plain name. A PNG, JPEG, GIF or
+// SVG file beside the paper keeps its name ("decay.png"). One in a folder
+// becomes "<paper>.fig-<stem>.<type>" (figures/plot.png ->
+// paper.fig-plot.png), and a PDF or EPS file, which a wiki cannot show,
+// "<paper>.fig-<stem>.png" (figures/decay.pdf -> paper.fig-decay.png);
+// both are listed in the equation document, for kelvarin-render to copy or
+// convert. A second file of the same image name gets "-2", "-3" ... after
+// the stem. A file that is not found keeps the name as written, with a
+// warning naming the source line.
 #ifndef KELVARIN_RICH_FIGURE_FILES_H
 #define KELVARIN_RICH_FIGURE_FILES_H
 

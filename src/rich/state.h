@@ -65,8 +65,8 @@ struct FigureImage {
     std::string scale = "100%";  // of the text's width, as the reference's size
 };
 
-// A figure file the wiki cannot show (a PDF or EPS drawing), which
-// kelvarin-render turns into the web image the page names.
+// A figure file that kelvarin-render turns into the image the page names:
+// a PDF or EPS drawing converted, a web image in a folder copied.
 struct FigureToConvert {
     std::string image;   // "paper.fig-decay.png", a plain file name beside the formula images
     std::string source;  // "figures/decay.pdf", relative to the paper's folder
