@@ -78,12 +78,12 @@ const char* const kHelp =
     "  --              every argument after it is a document\n"
     "Options take their value as \"--dpi 200\" or \"--dpi=200\".\n"
     "\n"
-    "Exit status: 0 every image was written; 1 some formulas or figures failed (each\n"
-    "is reported on standard error, the other images were written) or the --changed\n"
-    "list could not be written; 2 nothing could be tried for a document\n"
-    "(unreadable or refused document, latex, dvipng or dvisvgm missing, a preamble\n"
-    "that does not typeset) or bad arguments. With several documents, the highest\n"
-    "status of them. See man kelvarin-render.\n";
+    "Exit status: 0 every image was written; 1 some formulas failed, or figure\n"
+    "images could not be made (each is reported on standard error, the other\n"
+    "images were written), or the --changed list could not be written; 2 nothing\n"
+    "could be tried for a document (unreadable or refused document, latex, dvipng\n"
+    "or dvisvgm missing, a preamble that does not typeset) or bad arguments. With\n"
+    "several documents, the highest status of them. See man kelvarin-render.\n";
 
 struct Arguments {
     RenderOptions options;
