@@ -37,6 +37,9 @@ constexpr std::string_view kTextWidths[] = {"\\linewidth", "\\textwidth", "\\col
 
 // Folders deeper than this in \graphicspath are not all tried.
 constexpr std::size_t kMostGraphicsFolders = 32;
+// Figure files named on standard error, at most; a source naming thousands
+// that are not there gets one line for the rest.
+constexpr int kMostFigureWarnings = 100;
 
 std::string lower(std::string_view text) {
     std::string out(text);
@@ -79,19 +82,54 @@ std::vector<std::string> search_folders(const RichState& r) {
     return folders;
 }
 
+// Whether `relative` may name a file: its folder, when inside the paper's,
+// is read once and the name looked up there, so that a paper naming many
+// files in many folders costs a look-up each, not a call to the system per
+// folder and extension. A folder outside is not read; the name then goes to
+// file_place, which tells it.
+bool may_exist(RichState& r, const fs::path& root, const std::string& relative) {
+    const std::size_t slash = relative.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : relative.substr(0, slash);
+    if (relative[0] == '/' || relative.compare(0, 2, "..") == 0) return true;
+    auto listing = r.figure_folders.find(folder);
+    if (listing == r.figure_folders.end()) {
+        std::unordered_set<std::string> names;
+        std::error_code ec;
+        const fs::path real = fs::canonical(root / folder, ec);
+        const std::string inside = root.string() == "/" ? "/" : root.string() + "/";
+        if (!ec && (real == root || real.string().compare(0, inside.size(), inside) == 0))
+            for (fs::directory_iterator it(real, ec), end; !ec && it != end; it.increment(ec))
+                names.insert(it->path().filename().string());
+        listing = r.figure_folders.emplace(folder, std::move(names)).first;
+    }
+    return listing->second.count(slash == std::string::npos ? relative : relative.substr(slash + 1)) != 0;
+}
+
+// "folder" and "file" joined as a path in the paper's folder, "." and ".."
+// steps resolved as far as they go; cheap when there are none.
+std::string joined(const std::string& folder, const std::string& file) {
+    std::string path = folder;
+    if (!path.empty() && path.back() != '/') path.push_back('/');
+    path += file;
+    const bool plain = path.find("./") == std::string::npos && path.find("//") == std::string::npos &&
+                       path != "." && path != ".." && path.back() != '.' && path.back() != '/';
+    return plain ? path : fs::path(path).lexically_normal().generic_string();
+}
+
 // The file in the paper's folder that `name` names, as a lexically normal
 // relative path, or "" when there is none there; `outside` tells whether a
 // file was met that lies outside the folder.
-std::string find_figure_file(const RichState& r, const std::string& name, bool& outside) {
+std::string find_figure_file(RichState& r, const std::string& name, bool& outside) {
     std::error_code ec;
     const fs::path root = fs::canonical(r.source_folder.empty() ? "." : r.source_folder, ec);
     if (ec) return "";
     const std::vector<std::string> folders = search_folders(r);
     auto in_folder = [&](const std::string& folder, const std::string& file) {
-        const fs::path relative = (fs::path(folder) / file).lexically_normal();
+        const std::string relative = joined(folder, file);
+        if (relative.empty() || !may_exist(r, root, relative)) return std::string();
         const Place place = file_place(root, relative);
         if (place == Place::outside) outside = true;
-        return place == Place::inside ? relative.generic_string() : std::string();
+        return place == Place::inside ? relative : std::string();
     };
     if (kind_of(name) != FigureKind::unknown) {
         for (const std::string& folder : folders)
@@ -153,10 +191,13 @@ std::string image_for(Walk& w, const std::string& source, std::size_t at) {
 }
 
 void warn(Walk& w, std::size_t at, const std::string& text) {
-    if (w.r.pass != &kWritingPass) return;
-    std::vector<std::string>& warnings = w.r.vocabulary.warnings;
-    const std::string warning = std::to_string(row_of(w, at)) + ": " + text;
-    if (std::find(warnings.begin(), warnings.end(), warning) == warnings.end()) warnings.push_back(warning);
+    RichState& r = w.r;
+    if (r.pass != &kWritingPass || r.figure_warnings > kMostFigureWarnings) return;
+    const std::string row = std::to_string(row_of(w, at));
+    if (++r.figure_warnings > kMostFigureWarnings)
+        r.vocabulary.warnings.push_back(row + ": more figure files not found or not used; not named one by one");
+    else
+        r.vocabulary.warnings.push_back(row + ": " + text);
 }
 
 // The number before a text width ("0.5", ".8", "" for 1), as a percentage;
@@ -190,8 +231,15 @@ std::string_view option_value(std::string_view options, std::string_view key) {
 FigureReference figure_reference(Walk& w, std::string_view name, std::size_t at) {
     const std::string written(name);
     if (written.empty()) return {written, false};
-    bool outside = false;
-    const std::string found = find_figure_file(w.r, written, outside);
+    // Each name is looked for once under the same \graphicspath.
+    auto lookup = w.r.figure_lookups.find(written);
+    if (lookup == w.r.figure_lookups.end()) {
+        bool outside_met = false;
+        std::string file = find_figure_file(w.r, written, outside_met);
+        lookup = w.r.figure_lookups.emplace(written, std::make_pair(std::move(file), outside_met)).first;
+    }
+    const std::string& found = lookup->second.first;
+    const bool outside = lookup->second.second;
     if (found.empty()) {
         const bool has_extension = kind_of(written) != FigureKind::unknown;
         warn(w, at,
@@ -247,6 +295,8 @@ std::size_t graphicspath_command(CommandCall& call, const CommandArguments& a) {
         p = q + 1;
     }
     call.w.r.graphics_folders = std::move(folders);
+    call.w.r.figure_lookups.clear();
+    call.w.r.figure_folders.clear();
     return a.next;
 }
 

@@ -8,6 +8,8 @@
 #include <map>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "rich/latex_lexing.h"
@@ -139,6 +141,13 @@ struct RichState {
     std::string source_folder;  // where the paper's own style files are
     std::vector<std::string> graphics_folders;  // \graphicspath's folders, as written ("figures/")
     std::vector<FigureToConvert> figures_to_convert;  // in the order first met
+    // Figure files looked for under the current \graphicspath: name ->
+    // the file found ("" none) and whether one outside the folder was met.
+    std::unordered_map<std::string, std::pair<std::string, bool>> figure_lookups;
+    // The names in each folder of the paper's that figure files were looked
+    // for in (by its path in the paper's folder), read once.
+    std::unordered_map<std::string, std::unordered_set<std::string>> figure_folders;
+    int figure_warnings = 0;  // figure files named on standard error so far
     bool cref_capitalised = false;  // cleveref loaded with "capitalise"
     int files_loading = 0;      // the paper's own files being read inside each other
     std::unordered_map<std::string, TheoremKind> theorems;
