@@ -282,7 +282,9 @@ TEST(RenderFigures, AFigureImageThatComesOutTheSameIsNotListedAsChanged) {
     ASSERT_EQ(render(box, {"--changed", "second.txt"}).exit_status, 0);
     EXPECT_EQ(read_file(box.path("second.txt")), "");
     // A new figure file is a new image.
-    write_file(box.path("art/ring.eps"), std::string(kSmallEps).replace(std::string(kSmallEps).find("0 0 1"), 5, "1 0 0"));
+    std::string red = kSmallEps;
+    red.replace(red.find("0 0 1"), 5, "1 0 0");
+    write_file(box.path("art/ring.eps"), red);
     ASSERT_EQ(render(box, {"--changed", "third.txt"}).exit_status, 0);
     EXPECT_EQ(read_file(box.path("third.txt")), "paper.fig-ring.png\n");
 }

@@ -235,9 +235,10 @@ bool parse_figure_list(const std::string& bytes, std::vector<FigureFile>& figure
             pending.position = "figure" + line.substr(row);
             figures.push_back(std::move(pending));
             have_image = false;
-        } else if (!line.empty()) {
+        } else if (starts_with(line, fmt::kFigureFrom) || have_image) {
             break;
         }
+        // Anything else after \end{document} is no business of ours.
     }
     if (!have_image && in.eof()) return true;
     error = "line " + std::to_string(number) + ": not a line of the figure list";

@@ -102,7 +102,8 @@ void write_figure(JobState& job, const OpenEnvironment& figure) {
     if (figure.images.empty() && figure.captions.empty()) return;
     block_break(job, job.rich);
     std::vector<wiki::FigurePart> images;
-    for (const FigureImage& image : figure.images) images.push_back({image.file, escape_bars(image.subcaption), image.scale});
+    for (const FigureImage& image : figure.images)
+        images.push_back({image.file, escape_bars(image.subcaption), image.scale});
     std::vector<std::string> captions;
     for (const std::string& caption : figure.captions) captions.push_back(escape_bars(caption));
     for (const std::string& line : wiki::figure_block(images, captions)) write_wiki_line(job, line);

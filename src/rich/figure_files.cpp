@@ -181,7 +181,8 @@ std::string image_for(Walk& w, const std::string& source, std::size_t at) {
     std::string prefix = w.job.equation_prefix;
     if (prefix.size() >= 3 && prefix.compare(prefix.size() - 3, 3, ".eq") == 0) prefix.resize(prefix.size() - 3);
     const std::string stem = prefix + ".fig-" + plain_stem(source);
-    const std::string type = kind_of(source) == FigureKind::converted ? ".png" : lower(fs::path(source).extension().string());
+    const std::string type =
+        kind_of(source) == FigureKind::converted ? ".png" : lower(fs::path(source).extension().string());
     std::string image = stem + type;
     for (int n = 2; std::any_of(list.begin(), list.end(), [&](const FigureToConvert& f) { return f.image == image; });
          ++n)
