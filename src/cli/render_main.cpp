@@ -31,6 +31,7 @@
 
 #include "render/child_process.h"
 #include "render/equation_pages.h"
+#include "render/figure_images.h"
 #include "render/incremental.h"
 #include "render/interruption.h"
 #include "render/progress.h"
@@ -55,6 +56,8 @@ const char* const kHelp =
     "others; every failure is reported with its source position. latex runs in the\n"
     "document's folder and writes only into a temporary folder. A manifest beside\n"
     "the images (paper.eq.manifest) lets a new run typeset only what changed.\n"
+    "The PDF and EPS figures the document lists (paper.fig-decay.png, ...) are made\n"
+    "with pdftoppm and Ghostscript, confined as latex is, on every run.\n"
     "\n"
     "  --dpi N         resolution of gif and png images, 10 to 10000 (default 120)\n"
     "  --transparent   transparent background for gif and png images\n"
@@ -75,12 +78,12 @@ const char* const kHelp =
     "  --              every argument after it is a document\n"
     "Options take their value as \"--dpi 200\" or \"--dpi=200\".\n"
     "\n"
-    "Exit status: 0 every image was written; 1 some formulas failed (each is\n"
-    "reported on standard error, the other images were written) or the --changed\n"
-    "list could not be written; 2 nothing could be tried for a document\n"
-    "(unreadable or refused document, latex, dvipng or dvisvgm missing, a preamble\n"
-    "that does not typeset) or bad arguments. With several documents, the highest\n"
-    "status of them. See man kelvarin-render.\n";
+    "Exit status: 0 every image was written; 1 some formulas failed, or figure\n"
+    "images could not be made (each is reported on standard error, the other\n"
+    "images were written), or the --changed list could not be written; 2 nothing\n"
+    "could be tried for a document (unreadable or refused document, latex, dvipng\n"
+    "or dvisvgm missing, a preamble that does not typeset) or bad arguments. With\n"
+    "several documents, the highest status of them. See man kelvarin-render.\n";
 
 struct Arguments {
     RenderOptions options;
@@ -216,13 +219,14 @@ int cannot(const std::string& message) {
 // Reads and parses the document and refuses, before anything runs, images
 // that cannot be made. Returns "" or what stops the document.
 std::string load_document(const std::string& document, const std::string& label, EquationPages& doc,
-                          std::set<std::string>& formats) {
+                          std::set<std::string>& formats, std::vector<FigureFile>& figures) {
     std::ifstream in(document, std::ios::binary);
     if (!in) return "cannot read '" + document + "'";
     std::ostringstream bytes;
     bytes << in.rdbuf();
     std::string error;
     if (!parse_equation_pages(bytes.str(), doc, error)) return document + ": " + error;
+    if (!parse_figure_list(bytes.str(), figures, error)) return document + ": " + error;
     for (const FormulaPage& page : doc.pages) {
         const std::string ext = image_extension(page.image_name);
         if (ext != "gif" && ext != "png" && ext != "svg")
@@ -268,6 +272,21 @@ std::string prepare_output(const Arguments& args, const std::string& document, R
     return "";
 }
 
+// Makes the images of the document's figure files, with the tools it
+// needs, confined as latex is, in the scratch folder.
+FigureOutcome make_figures(const std::vector<FigureFile>& figures, const RenderJob& job) {
+    if (figures.empty()) return {};
+    FigureJob figure_job;
+    find_figure_tools(figures, figure_job);
+    figure_job.paper_folder = job.latex.confinement.paper_folder;  // its real path
+    figure_job.out_dir = job.out_dir;
+    figure_job.work_folder = (fs::path(job.scratch) / "figures").string();
+    figure_job.trust_paper = job.latex.trust_paper;
+    figure_job.confinement = job.latex.confinement;
+    figure_job.options = job.options;
+    return make_figure_images(figures, figure_job);
+}
+
 // Renders one document; returns its exit status. `label` goes before every
 // line said about it when the run has several documents. The images new or
 // changed in this run are added to `changed`.
@@ -276,14 +295,16 @@ int render_document(const Arguments& args, const std::string& document, const st
     const auto start = std::chrono::steady_clock::now();
     EquationPages doc;
     std::set<std::string> formats;
-    std::string error = load_document(document, label, doc, formats);
+    std::vector<FigureFile> figures;
+    std::string error = load_document(document, label, doc, formats, figures);
     if (!error.empty()) return cannot(error);
     RenderJob job;
     job.options = args.options;
     job.options.postscript = args.trust_paper;
     job.latex.trust_paper = args.trust_paper;
     job.latex_runs = args.latex_runs;
-    if (!doc.pages.empty() && !(error = find_tools(formats, job)).empty()) return cannot(error);
+    // Figures need latex too: its installation is what the confinement lets them read.
+    if ((!doc.pages.empty() || !figures.empty()) && !(error = find_tools(formats, job)).empty()) return cannot(error);
     if (!(error = prepare_output(args, document, job)).empty()) return cannot(error);
 
     std::vector<std::string> notes;
@@ -293,7 +314,7 @@ int render_document(const Arguments& args, const std::string& document, const st
     if (job.scratch.empty()) return cannot(error);
     claim_scratch_folder(job.scratch);
     // An unchanged document typesets nothing, and needs no view of its folder.
-    if (!incremental.todo.pages.empty()) {
+    if (!incremental.todo.pages.empty() || !figures.empty()) {
         if (!confine_paper(job.latex.paper_folder, job.scratch, job.latex.latex, args.trust_paper,
                            job.latex.confinement, error))
             return cannot(error);
@@ -302,6 +323,7 @@ int render_document(const Arguments& args, const std::string& document, const st
 
     Progress progress = make_progress(incremental.todo.pages.size());
     const RenderOutcome outcome = render_formulas(incremental.todo, job, progress);
+    const FigureOutcome figured = make_figures(figures, job);
     remove_scratch_folders();
     clear_progress(progress);
     honour_stop_request();
@@ -310,9 +332,11 @@ int render_document(const Arguments& args, const std::string& document, const st
     const std::vector<Failure> failures = all_failures(incremental, outcome);
     for (const Failure& f : failures)
         say(label + doc.pages[f.page].image_name + ", " + doc.pages[f.page].position + ": " + f.message);
+    for (const std::string& failure : figured.failures) say(label + failure);
     notes.clear();
     finish_incremental(incremental, doc, outcome, document, job, args.incremental, notes);
     changed.insert(changed.end(), incremental.changed.begin(), incremental.changed.end());
+    changed.insert(changed.end(), figured.changed.begin(), figured.changed.end());
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     char summary[200];
     const std::string unchanged =
@@ -321,11 +345,14 @@ int render_document(const Arguments& args, const std::string& document, const st
                   with_commas(outcome.written).c_str(), with_commas(doc.pages.size()).c_str(), unchanged.c_str(),
                   with_commas(failures.size()).c_str(), seconds);
     say(label + summary);
+    if (!figures.empty())
+        say(label + with_commas(figured.written) + " of " + with_commas(figures.size()) + " figure images made, " +
+            with_commas(figured.failures.size()) + " failed");
     for (const std::string& note : notes) say(label + note);
-    std::printf("%zu images written to %s\n", outcome.written, job.out_dir.c_str());
+    std::printf("%zu images written to %s\n", outcome.written + figured.written, job.out_dir.c_str());
     std::fflush(stdout);
     honour_stop_request();  // a reader that went away before the report ends us as it would any tool
-    return failures.empty() ? 0 : 1;
+    return failures.empty() && figured.failures.empty() ? 0 : 1;
 }
 
 int render(int argc, char** argv) {

@@ -271,7 +271,8 @@ ConversionResult convert_file(const std::string& input_path, const ConversionOpt
         result.invalid_file = true;
         return result;
     }
-    write_equation_document(equations, equation_preamble(job), job.equation_prefix, job.settings, job.registry);
+    write_equation_document(equations, equation_preamble(job), job.equation_prefix, job.settings, job.registry,
+                            job.rich.figures_to_convert);
     // Rich mode writes each output beside its name and renames it into place
     // when complete, so that a link at the name is replaced, not written
     // through, and a page is kept only together with its equation document:

@@ -54,7 +54,8 @@ void write_equation_document(LineOutput& out,
                              const std::vector<std::string>& preamble_lines,
                              std::string_view equation_prefix,
                              const EquationSettings& settings,
-                             const EquationRegistry& registry) {
+                             const EquationRegistry& registry,
+                             const std::vector<FigureToConvert>& figures) {
     for (const std::string& line : preamble_lines) write_line(out, line);
     for (std::string_view line : equation_format::kHeader) write_line(out, line);
     // Pages in number order, which is the order formulas were first met.
@@ -63,6 +64,20 @@ void write_equation_document(LineOutput& out,
         write_page(out, registry, rec, ++number, equation_prefix, settings);
     write_line(out, equation_format::kDocumentEnd);
     write_empty_line(out);
+    char digits[24];
+    for (const FigureToConvert& figure : figures) {
+        start_line(out);
+        add_to_line(out, fmt::kFigureLead);
+        add_to_line(out, figure.image);
+        finish_line(out);
+        start_line(out);
+        add_to_line(out, fmt::kFigureFrom);
+        add_to_line(out, figure.source);
+        add_to_line(out, fmt::kFigureRow);
+        add_to_line(out, decimal_digits(figure.row, digits));
+        add_to_line(out, fmt::kPositionEnd);
+        finish_line(out);
+    }
     close_output(out);
 }
 

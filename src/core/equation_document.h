@@ -10,16 +10,19 @@
 #include "core/directives.h"
 #include "core/equation_registry.h"
 #include "io/line_output.h"
+#include "rich/state.h"
 
 namespace kelvarin {
 
 // Writes the whole document to the opened `out` and closes it. Every page
 // comment uses `settings.type` as it stands now, at the end of the reading.
+// `figures` (rich mode's figure files to convert) follow \end{document}.
 void write_equation_document(LineOutput& out,
                              const std::vector<std::string>& preamble_lines,
                              std::string_view equation_prefix,
                              const EquationSettings& settings,
-                             const EquationRegistry& registry);
+                             const EquationRegistry& registry,
+                             const std::vector<FigureToConvert>& figures = {});
 
 }  // namespace kelvarin
 

@@ -21,6 +21,16 @@
 //   % paper.eq2.gif - block (row : 12 - 14)
 //   ...
 //   \end{document}
+//   (empty line)
+//   % figure paper.fig-decay.png
+//   % from figures/decay.pdf (row : 12)
+//   ...
+//
+// The figure files that rich mode found and the wiki cannot show (PDF, EPS)
+// are listed after \end{document}, where latex reads nothing: two lines each,
+// the image to make (a plain file name, made beside the formula images) and
+// the file to make it from (relative to the document's folder) with the
+// source line that first names it. kelvarin-render converts each.
 #ifndef KELVARIN_EQUATION_FORMAT_H
 #define KELVARIN_EQUATION_FORMAT_H
 
@@ -51,6 +61,13 @@ constexpr std::string_view kPageOpen = "\\[";
 constexpr std::string_view kPageClose = "\\]";
 constexpr std::string_view kPageEnd = "\\newpage";
 constexpr std::string_view kDocumentEnd = "\\end{document}";
+
+// The figure list after kDocumentEnd: kFigureLead and the image's name, then
+// kFigureFrom, the file's path, kFigureRow, the row and kPositionEnd. The
+// row is read from the end, so a path may hold anything but a line end.
+constexpr std::string_view kFigureLead = "% figure ";
+constexpr std::string_view kFigureFrom = "% from ";
+constexpr std::string_view kFigureRow = " (row : ";
 
 }  // namespace kelvarin::equation_format
 

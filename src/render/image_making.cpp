@@ -80,13 +80,17 @@ std::string place_image(const fs::path& made, const std::string& target, const s
     const std::string bytes = read_whole(made);
     const std::string problem = image_problem(bytes, ext);
     if (!problem.empty()) return "typeset, but " + problem + " (" + tool + ")";
+    return move_image_into_place(made, target, bytes);
+}
+
+}  // namespace
+
+std::string move_image_into_place(const std::string& made, const std::string& target, const std::string& bytes) {
     if (rename(made.c_str(), target.c_str()) == 0) return "";
     const int rename_errno = errno;
     const std::string why = rename_errno == EXDEV ? write_beside(bytes, target) : std::strerror(rename_errno);
     return why.empty() ? "" : "cannot write " + target + ": " + why + " (an image already there is kept)";
 }
-
-}  // namespace
 
 std::vector<ImageFailure> make_images(const std::string& dvi, const std::vector<ImageJob>& jobs,
                                      const ImageTools& tools, const PaperConfinement& confinement,

@@ -42,6 +42,12 @@ struct ImageFailure {
     std::string message;  // why there is no image
 };
 
+// Gives the checked image `made` (its bytes `bytes`) the name `target` by a
+// rename, which replaces a link at the name rather than writing through it;
+// across file systems, through a new file beside the target. Returns "" or
+// why not, the old image then kept as it was.
+std::string move_image_into_place(const std::string& made, const std::string& target, const std::string& bytes);
+
 // Makes `jobs` from `dvi`, running the tools confined to the paper's folder
 // (pictures the DVI file names are relative to it; see paper_view.h) and
 // writing into `work_folder` first. Returns the jobs whose image could not

@@ -102,7 +102,8 @@ void write_figure(JobState& job, const OpenEnvironment& figure) {
     if (figure.images.empty() && figure.captions.empty()) return;
     block_break(job, job.rich);
     std::vector<wiki::FigurePart> images;
-    for (const FigureImage& image : figure.images) images.push_back({image.file, escape_bars(image.subcaption)});
+    for (const FigureImage& image : figure.images)
+        images.push_back({image.file, escape_bars(image.subcaption), image.scale});
     std::vector<std::string> captions;
     for (const std::string& caption : figure.captions) captions.push_back(escape_bars(caption));
     for (const std::string& line : wiki::figure_block(images, captions)) write_wiki_line(job, line);
@@ -539,33 +540,45 @@ std::size_t figure_images(RichState& r) {
     return figure == nullptr ? 0 : figure->images.size();
 }
 
-void add_image(Walk& w, std::string file) {
-    innermost(w.r, OpenEnvironment::figure)->images.push_back({std::move(file), ""});
+void add_image(Walk& w, std::string file, std::string scale) {
+    innermost(w.r, OpenEnvironment::figure)->images.push_back({std::move(file), "", std::move(scale)});
 }
 
 void set_subcaption(Walk& w, std::string text) {
     innermost(w.r, OpenEnvironment::figure)->images.back().subcaption = std::move(text);
 }
 
-void set_caption(Walk& w, std::string text, bool numbered) {
-    RichState& r = w.r;
+namespace {
+
+// The environment a caption here belongs to: a subfigure with an image
+// (its part's caption), a figure or a table; null outside them.
+OpenEnvironment* caption_owner(RichState& r) {
     for (auto it = r.environments.rbegin(); it != r.environments.rend(); ++it) {
-        if (it->kind == OpenEnvironment::subfigure && figure_images(r) > 0) {
-            set_subcaption(w, std::move(text));
-            return;
-        }
-        if (it->kind == OpenEnvironment::figure) {
-            const std::string number = numbered ? step_figure(r) : "";
-            it->captions.push_back(number.empty() ? text : "Figure " + number + ": " + text);
-            return;
-        }
-        if (it->kind == OpenEnvironment::table) {
-            const std::string number = numbered ? step_table(r) : "";
-            it->captions.push_back(number.empty() ? text : "Table " + number + ": " + text);
-            return;
-        }
+        if (it->kind == OpenEnvironment::subfigure && figure_images(r) > 0) return &*it;
+        if (it->kind == OpenEnvironment::figure || it->kind == OpenEnvironment::table) return &*it;
     }
-    line_sink(r).append(text);
+    return nullptr;
+}
+
+}  // namespace
+
+std::string caption_lead(RichState& r, bool numbered) {
+    const OpenEnvironment* owner = caption_owner(r);
+    if (owner == nullptr || !numbered) return "";
+    if (owner->kind == OpenEnvironment::figure) return "Figure " + step_figure(r) + ": ";
+    if (owner->kind == OpenEnvironment::table) return "Table " + step_table(r) + ": ";
+    return "";
+}
+
+void set_caption(Walk& w, std::string text) {
+    RichState& r = w.r;
+    OpenEnvironment* owner = caption_owner(r);
+    if (owner == nullptr)
+        line_sink(r).append(text);
+    else if (owner->kind == OpenEnvironment::subfigure)
+        set_subcaption(w, std::move(text));
+    else
+        owner->captions.push_back(std::move(text));
 }
 
 }  // namespace kelvarin

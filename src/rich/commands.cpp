@@ -5,6 +5,7 @@
 
 #include <unordered_map>
 
+#include "rich/figure_files.h"
 #include "rich/latex_characters.h"
 
 namespace kelvarin {
@@ -92,6 +93,7 @@ void add_text(CommandTable& m) {
 void add_floats_and_declarations(CommandTable& m) {
     // Floats and tables.
     add(m, {"includegraphics"}, {"*o|m", includegraphics_command});
+    add(m, {"graphicspath"}, {"m", graphicspath_command, Font::none, true});
     add(m, {"caption", "subcaption"}, {"*o|m", caption_command});
     add(m, {"captionof"}, {"*omoo|m", caption_command});
     add(m, {"subfloat", "subfigure"}, {"om", subfloat_command});
@@ -108,7 +110,7 @@ void add_floats_and_declarations(CommandTable& m) {
     // Declarations, and what goes with its arguments.
     add(m, {"color", "index", "glossary", "vspace", "addvspace", "phantom", "hphantom", "vphantom",
          "thispagestyle", "pagestyle", "pagenumbering", "markright", "theoremstyle", "glsadd",
-         "RequirePackage", "graphicspath", "hypersetup", "bibliographystyle", "bibliography",
+         "RequirePackage", "hypersetup", "bibliographystyle", "bibliography",
          "addbibresource", "includeonly", "linespread", "captionsetup", "pagecolor",
          "enlargethispage", "lstset"},
         {kDrop1, drop_command});

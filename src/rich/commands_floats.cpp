@@ -6,6 +6,7 @@
 #include "core/job_state.h"
 #include "io/text_helpers.h"
 #include "rich/commands.h"
+#include "rich/figure_files.h"
 #include "wiki/markup.h"
 
 namespace kelvarin {
@@ -32,19 +33,24 @@ std::size_t spanning_cell(CommandCall& call, const CommandArguments& a, bool ove
 std::size_t includegraphics_command(CommandCall& call, const CommandArguments& a) {
     if (const std::size_t stop = stop_at(call, a); stop != kNoStop) return stop;
     const Argument& file = a[1];
+    const std::string_view options = a[0].found ? a[0].text : std::string_view();
+    FigureReference image = figure_reference(call.w, trim_blanks_and_tabs(file.text), call.at);
+    std::string scale = figure_scale(options);
     if (in_figure(call.w.r))
-        add_image(call.w, std::string(trim_blanks_and_tabs(file.text)));
+        add_image(call.w, std::move(image.file), std::move(scale));
     else
-        call.sink.append(wiki::inline_image(trim_blanks_and_tabs(file.text)));
+        call.sink.append(wiki::inline_image(image.file, scale));
     return file.next;
 }
 
 std::size_t caption_command(CommandCall& call, const CommandArguments& a) {
     if (const std::size_t stop = stop_at(call, a); stop != kNoStop) return stop;
     const Argument& arg = a[a.count - 1];
+    const bool top = call.top();
+    const std::string lead = top ? caption_lead(call.w.r, !a.star && call.name != "subcaption") : std::string();
     std::string text(trim_blanks_and_tabs(translate_argument(call.w, arg, call.context())));
-    if (call.top())
-        set_caption(call.w, std::move(text), !a.star && call.name != "subcaption");
+    if (top)
+        set_caption(call.w, lead + text);
     else
         call.sink.append(text);
     return arg.next;

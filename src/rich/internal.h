@@ -143,12 +143,18 @@ void finish_table_rows(Walk& w);
 void table_rule(Walk& w, TableRule rule);
 void end_table_cell(Walk& w);
 void end_table_row(Walk& w);
-// The innermost figure's images so far; an image added to it; the caption
-// of its last image.
+// The innermost figure's images so far; an image added to it at `scale`;
+// the caption of its last image.
 std::size_t figure_images(RichState& r);
-void add_image(Walk& w, std::string file);
+void add_image(Walk& w, std::string file, std::string scale);
 void set_subcaption(Walk& w, std::string text);
-void set_caption(Walk& w, std::string text, bool numbered);
+// A caption's number comes before its text, as LaTeX steps the counter
+// before it sets the text: a \label inside the caption names the figure.
+// caption_lead steps the counter of the float the caption belongs to and
+// returns "Figure 3: " ("" unnumbered or outside a float); set_caption
+// puts the caption, lead included, where it belongs.
+std::string caption_lead(RichState& r, bool numbered);
+void set_caption(Walk& w, std::string text);
 // The wiki line being built is complete: written, unless it is blank.
 void flush_line(JobState& job, RichState& r);
 void paragraph_break(JobState& job, RichState& r);

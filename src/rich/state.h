@@ -8,6 +8,8 @@
 #include <map>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "rich/latex_lexing.h"
@@ -68,6 +70,15 @@ struct Counters {
 struct FigureImage {
     std::string file;
     std::string subcaption;
+    std::string scale = "100%";  // of the text's width, as the reference's size
+};
+
+// A figure file that kelvarin-render turns into the image the page names:
+// a PDF or EPS drawing converted, a web image in a folder copied.
+struct FigureToConvert {
+    std::string image;   // "paper.fig-decay.png", a plain file name beside the formula images
+    std::string source;  // "figures/decay.pdf", relative to the paper's folder
+    std::int64_t row = 0;  // the source line of its first \includegraphics
 };
 
 // One environment open in the body.
@@ -134,6 +145,15 @@ struct RichState {
     FinishedList finished_lists[4];
     bool enumerate_package = false;  // \usepackage{enumerate}: "[(i)]" refers by the counter alone
     std::string source_folder;  // where the paper's own style files are
+    std::vector<std::string> graphics_folders;  // \graphicspath's folders, as written ("figures/")
+    std::vector<FigureToConvert> figures_to_convert;  // in the order first met
+    // Figure files looked for under the current \graphicspath: name ->
+    // the file found ("" none) and whether one outside the folder was met.
+    std::unordered_map<std::string, std::pair<std::string, bool>> figure_lookups;
+    // The names in each folder of the paper's that figure files were looked
+    // for in (by its path in the paper's folder), read once.
+    std::unordered_map<std::string, std::unordered_set<std::string>> figure_folders;
+    int figure_warnings = 0;  // figure files named on standard error so far
     bool cref_capitalised = false;  // cleveref loaded with "capitalise"
     // "\crefname{lemma}{lem.}{lems.}", "\Crefname{lemma}{Lem.}{Lems.}": the
     // paper's names for a kind of target, by cleveref's name of the kind.

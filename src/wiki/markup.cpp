@@ -86,15 +86,15 @@ void append_image(std::string& out, bool is_inline, std::string_view file, std::
     out.append(is_inline ? ");" : ")");
 }
 
-std::string block_image(std::string_view file) {
+std::string block_image(std::string_view file, std::string_view scale) {
     std::string line;
-    append_image(line, false, file, "", "100%");
+    append_image(line, false, file, "", scale);
     return line;
 }
 
-std::string inline_image(std::string_view file) {
+std::string inline_image(std::string_view file, std::string_view scale) {
     std::string text;
-    append_image(text, true, file, "", "100%");
+    append_image(text, true, file, "", scale);
     return text;
 }
 
@@ -124,11 +124,11 @@ std::vector<std::string> figure_block(const std::vector<FigurePart>& images,
                                       const std::vector<std::string>& captions) {
     std::vector<std::string> lines;
     if (captions.empty() && images.size() == 1 && images[0].subcaption.empty()) {
-        lines.push_back(block_image(images[0].file));
+        lines.push_back(block_image(images[0].file, images[0].scale));
         return lines;
     }
     for (const FigurePart& image : images) {
-        lines.push_back(table_row({inline_image(image.file)}));
+        lines.push_back(table_row({inline_image(image.file, image.scale)}));
         if (!image.subcaption.empty()) lines.push_back(caption_row(image.subcaption));
     }
     for (const std::string& caption : captions) lines.push_back(caption_row(caption));

@@ -41,9 +41,10 @@ std::string right_aligned(std::string_view text);
 // "&ref(file,parameter,scale[,title]);" inside a line, appended to `out`.
 void append_image(std::string& out, bool is_inline, std::string_view file, std::string_view parameter,
                   std::string_view scale, std::string_view title = {});
-// An image at full size: a block, or inline in a table cell.
-std::string block_image(std::string_view file);
-std::string inline_image(std::string_view file);
+// An image at `scale` ("100%", "50%" of the text's width): a block, or
+// inline in a table cell.
+std::string block_image(std::string_view file, std::string_view scale = "100%");
+std::string inline_image(std::string_view file, std::string_view scale = "100%");
 
 // Tables: "|a|b|", a header row "|a|b|h", a caption row "|CENTER:text|".
 std::string table_row(const std::vector<std::string>& cells);
@@ -54,6 +55,7 @@ std::string caption_row(std::string_view caption);
 struct FigurePart {
     std::string file;
     std::string subcaption;
+    std::string scale = "100%";
 };
 std::vector<std::string> figure_block(const std::vector<FigurePart>& images,
                                       const std::vector<std::string>& captions);

@@ -30,6 +30,10 @@ inline std::vector<PathologicalCase> rich_pathological_cases() {
     for (std::size_t i = 0; i < long_line.size(); i += 97) long_line[i] = ' ';
     std::string formulas;
     for (int i = 1; i <= 20000; ++i) formulas += "$x_{" + std::to_string(i) + "}$,";
+    std::string figure_files = "\\graphicspath{";
+    for (int i = 0; i < 40; ++i) figure_files += "{f" + std::to_string(i) + "/}";
+    figure_files += "}\n";
+    for (int i = 1; i <= 50000; ++i) figure_files += "\\includegraphics{x" + std::to_string(i) + "} ";
     std::string noise(1u << 20, '\0');
     std::mt19937 gen(11);
     for (char& c : noise) c = static_cast<char>(gen() & 0xFF);
@@ -57,6 +61,7 @@ inline std::vector<PathologicalCase> rich_pathological_cases() {
         {"hundred_thousand_displays", repeated("\\[a\\]", 100000)},
         {"items_in_lists_on_one_line", repeated("\\begin{itemize}\n\\item ", 100000)},
         {"figures_with_formula_captions", repeated("\\begin{figure}\\caption{$c$}", 50000)},
+        {"figure_files_not_found_in_many_folders", figure_files},
         {"nested_tables", repeated("\\begin{tabular}{l}a&b\\\\", 50000)},
         {"intertexts_in_one_align", "\\begin{align}\n" + repeated("a\\\\\\intertext{t $x$}", 50000) + "\n\\end{align}"},
         {"unclosed_intertexts", "\\begin{align}\n" + repeated("a\\intertext{\n", 3000) + "\\end{align}"},
