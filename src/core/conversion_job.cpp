@@ -153,7 +153,8 @@ bool report_naming(ConversionResult& result, const std::string& input_path, cons
         report(result, input_path, "the formulas of rows " + int_to_string(registry.formulas[first - 1].first_row) +
                                " and " + int_to_string(registry.formulas[second - 1].first_row) +
                                " differ, but their images would both be named " + job.equation_prefix +
-                               std::string(image_key(registry, first, key)) + "." + job.settings.type +
+                               std::string(image_key(registry, first, key)) + "." +
+                                   std::string(image_type_of(registry, first, job.settings.type)) +
                                "; write one of them slightly differently (a {} anywhere will do)");
     }
     return registry.clashes.empty();

@@ -22,7 +22,7 @@ void write_page(LineOutput& out, const EquationRegistry& registry,
     add_to_line(out, equation_prefix);
     add_to_line(out, image_key(registry, number, digits));
     add_to_line(out, ".");
-    add_to_line(out, settings.type);
+    add_to_line(out, image_type_of(registry, number, settings.type));
     if (rec.is_inline) {
         add_to_line(out, fmt::kInlinePosition);
         add_to_line(out, decimal_digits(rec.first_row, digits));

@@ -220,6 +220,7 @@ std::int64_t add_equation(EquationRegistry& registry, const EquationLookup& wher
     KeptEquation kept;
     kept.is_inline = record.is_inline;
     kept.bare = record.bare;
+    kept.postscript = record.postscript;
     kept.first_row = record.first_row;
     kept.last_row = record.last_row;
     kept.first_column = record.first_column;

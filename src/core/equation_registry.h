@@ -27,6 +27,7 @@ struct EquationRecord {
     std::int64_t first_column = -1;   // inline: byte position of the opening "$"
     std::int64_t last_column = -1;    // inline: byte position of the closing "$"
     bool bare = false;                // a drawing: its lines are typeset as they are, not as display math
+    bool postscript = false;          // a drawing made of PostScript: its image is png (core/image_names.h)
 };
 
 // What the registry keeps of a formula: where it stood and where its text
@@ -35,6 +36,7 @@ struct EquationRecord {
 struct KeptEquation {
     bool is_inline = false;
     bool bare = false;
+    bool postscript = false;
     std::int64_t first_row = 0;
     std::int64_t last_row = 0;
     std::int64_t first_column = -1;

@@ -23,6 +23,12 @@ std::string_view image_key(const EquationRegistry& registry, std::int64_t number
     return {buffer, kKeyDigits + 1};
 }
 
+std::string_view image_type_of(const EquationRegistry& registry, std::int64_t number,
+                               std::string_view document_type) {
+    const bool known = number >= 1 && static_cast<std::size_t>(number) <= registry.formulas.size();
+    return known && registry.formulas[static_cast<std::size_t>(number - 1)].postscript ? "png" : document_type;
+}
+
 std::uint64_t content_key_of(std::string_view formula_text) {
     const std::string hex = sha256_hex(formula_text);
     std::uint64_t key = 0;

@@ -4,6 +4,11 @@
 // digits of the SHA-256 of the formula's text as registered, so that an
 // edit renames only the images of the formulas it changes, and any tool can
 // compute the name of a formula's image.
+//
+// The type is the document's ("gif" unless a directive says otherwise),
+// but a drawing made of PostScript (a tikzpicture, a tikz-cd diagram ...)
+// is always "png": only Ghostscript draws it, and Ghostscript writes no GIF,
+// and an SVG image of it would lose the drawing (dvisvgm obeys no special).
 #ifndef KELVARIN_IMAGE_NAMES_H
 #define KELVARIN_IMAGE_NAMES_H
 
@@ -19,6 +24,11 @@ namespace kelvarin {
 // type: the number's digits, or "-" and the content's hexadecimal digits,
 // written into `buffer`.
 std::string_view image_key(const EquationRegistry& registry, std::int64_t number, char (&buffer)[24]);
+
+// The type of formula `number`'s image: "png" for a drawing made of
+// PostScript, `document_type` for everything else.
+std::string_view image_type_of(const EquationRegistry& registry, std::int64_t number,
+                               std::string_view document_type);
 
 // The 40 bits of a formula text's name by content, the first 10
 // hexadecimal digits of its SHA-256.

@@ -33,9 +33,11 @@ const std::unordered_map<std::string_view, EnvironmentEntry>& table() {
         display("displaymath", {Kind::display});
         display("displaymath*", {Kind::display});
         display("math", {Kind::display, 0, 0, false, false, true});
-        // Drawings: the environment as written is the image's page.
-        for (const char* name : {"tikzpicture", "tikzcd", "picture", "xy", "pspicture", "circuitikz"})
-            display(name, {Kind::display, 0, 0, false, false, false, true});
+        // Drawings: the environment as written is the image's page. picture
+        // and xy draw with fonts and rules; the others with PostScript.
+        for (const char* name : {"picture", "xy"}) display(name, {Kind::display, 0, 0, false, false, false, true});
+        for (const char* name : {"tikzpicture", "tikzcd", "pspicture", "circuitikz"})
+            display(name, {Kind::display, 0, 0, false, false, false, true, true});
         display("math*", {Kind::display, 0, 0, false, false, true});
         add({"itemize", "compactitem"}, {Kind::list, 0, '-'});
         add({"enumerate", "compactenum"}, {Kind::list, 0, '+'});

@@ -20,6 +20,7 @@ struct EnvironmentEntry {
     bool numbers_rows = false;  // display: each row, up to "\\", numbered of its own
     bool inline_math = false;   // display: "math", an inline formula written as an environment
     bool drawing = false;       // display: a picture, typeset as written and shown as an image
+    bool postscript = false;    // drawing: drawn with PostScript specials, which only Ghostscript draws
 };
 
 // The entry of `name`; an unknown name is layout without arguments.

@@ -207,10 +207,25 @@ std::int64_t register_formula(JobState& job, FoundFormula found) {
     rec.first_column = found.first_column;
     rec.last_column = found.last_column;
     rec.bare = found.bare;
+    rec.postscript = found.postscript;
     return register_equation(job.registry, text, rec);
 }
 
 namespace {
+
+// Appends the reference to formula `number`'s image; a drawing made of
+// PostScript has an image type of its own (core/image_names.h).
+void reference_to(std::string& out, bool is_inline, const JobState& job, std::int64_t number) {
+    char key[24];
+    const std::string_view type = image_type_of(job.registry, number, job.settings.type);
+    if (type == job.settings.type) {
+        equation_reference(out, is_inline, image_key(job.registry, number, key), job.equation_prefix, job.settings);
+        return;
+    }
+    EquationSettings settings = job.settings;
+    settings.type = std::string(type);
+    equation_reference(out, is_inline, image_key(job.registry, number, key), job.equation_prefix, settings);
+}
 
 // A complete display formula: its numbers and labels, its page, its
 // reference (inline into `out` where a line cannot take a block).
@@ -275,18 +290,16 @@ void finish_formula(JobState& job, RichState& r, const OpenDisplay& d, std::stri
     }
     FoundFormula found{false, std::move(lines), first_row, last_row, -1, -1};
     found.bare = entry.drawing;
+    found.postscript = entry.postscript;
     const std::int64_t number = r.pass->formula(job, std::move(found));
     std::string reference;
-    char key[24];
     if (out != nullptr || r.tabular.depth > 0) {
-        equation_reference(reference, true, image_key(job.registry, number, key), job.equation_prefix,
-                           job.settings);
+        reference_to(reference, true, job, number);
         (out != nullptr ? *out : line_sink(r)).append(reference);
         return;
     }
     flush_before_block(job, r);
-    equation_reference(reference, false, image_key(job.registry, number, key), job.equation_prefix,
-                       job.settings);
+    reference_to(reference, false, job, number);
     std::string numbers;
     for (std::size_t i = 0; i < shown.size(); ++i) numbers.append((i == 0 ? "(" : ", (") + shown[i] + ")");
     // The numbers stand under the image; inside a list item above it, as
@@ -473,9 +486,7 @@ void inline_formula(Walk& w, Context context, std::string_view formula, std::siz
     const std::int64_t number =
         w.r.pass->formula(w.job, {true, {std::string(formula)}, row_of(w, open), row_of(w, open), first_column,
                                   first_column + static_cast<std::int64_t>(close - open)});
-    char key[24];
-    equation_reference(out, true, image_key(w.job.registry, number, key), w.job.equation_prefix,
-                       w.job.settings);
+    reference_to(out, true, w.job, number);
 }
 
 std::size_t display_formula(Walk& w, std::string_view environment, std::string_view argument,

@@ -27,6 +27,7 @@ struct FoundFormula {
     std::int64_t first_row = 0, last_row = 0;
     std::int64_t first_column = -1, last_column = -1;
     bool bare = false;  // a drawing, typeset as it stands
+    bool postscript = false;  // a drawing made of PostScript, its image png
 };
 
 struct PassSink {
