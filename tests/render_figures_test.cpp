@@ -1,7 +1,8 @@
 // A paper with figures of every kind, converted with --rich and rendered
 // with real TeX: a PDF figure, an EPS figure, a PNG figure named without its
 // extension and found through \graphicspath, a TikZ drawing and a tikz-cd
-// diagram. Every image the page names must be there and be a whole image;
+// diagram (png images, made through dvips and Ghostscript). Every image the
+// page names must be there and be a whole image;
 // a figure file that is gone, or that a link leads out of the paper's
 // folder, is a reported failure that stops no other image. The fixture
 // files are written here, by hand. Skipped, with a message, where TeX or the
@@ -24,12 +25,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-#define KELVARIN_FIGURE_TOOLS_MISSING                                            \
-    "pdftoppm, gs or tikz-cd not installed: apt-get install poppler-utils " \
-    "ghostscript texlive-pictures"
+#define KELVARIN_FIGURE_TOOLS_MISSING                                                  \
+    "pdftoppm, gs, dvips or tikz-cd not installed: apt-get install poppler-utils " \
+    "ghostscript texlive-binaries texlive-pictures"
 
 bool have_figure_tools() {
-    return !on_path("pdftoppm").empty() && !on_path("gs").empty() &&
+    return !on_path("pdftoppm").empty() && !on_path("gs").empty() && !on_path("dvips").empty() &&
            std::system("kpsewhich tikz-cd.sty >/dev/null 2>&1") == 0;
 }
 
@@ -180,6 +181,30 @@ void expect_real_image(const std::string& path, bool non_trivial = true) {
     }
 }
 
+// How many bytes of a PNG image are its compressed pixels (its IDAT chunks):
+// Ghostscript puts a colour profile of its own into every image, so the
+// file's size says little about what it shows.
+std::size_t pixel_bytes(const std::string& png) {
+    std::size_t total = 0;
+    for (std::size_t at = 8; at + 8 <= png.size();) {
+        std::size_t length = 0;
+        for (std::size_t k = 0; k < 4; ++k) length = length << 8 | static_cast<unsigned char>(png[at + k]);
+        if (png.compare(at + 4, 4, "IDAT") == 0) total += length;
+        at += 12 + length;
+    }
+    return total;
+}
+
+// A white PNG image of `width` by `height` pixels, made as Ghostscript makes
+// a drawing's.
+std::string blank_png(const Sandbox& box, std::uint32_t width, std::uint32_t height) {
+    const std::string out = box.path("blank.png");
+    const std::string command = "gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=png16m -g" + std::to_string(width) + "x" +
+                                std::to_string(height) + " -sOutputFile='" + out + "' -c showpage";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    return read_file(out);
+}
+
 RunResult render(const Sandbox& box, std::vector<std::string> args) {
     args.push_back("paper.eq.tex");
     return run_program(KELVARIN_RENDER_BIN, box.dir, args);
@@ -211,25 +236,81 @@ TEST(RenderFigures, EveryImageThePageNamesIsMadeFromPdfEpsPngAndDrawings) {
     EXPECT_EQ(run.exit_status, 0) << run.err;
     const std::vector<std::string> names = images_named(page);
     ASSERT_EQ(names.size(), 6u) << page;  // a formula, three figures, two drawings
-    const std::set<std::string> drawings = {"paper.eq2.gif", "paper.eq3.gif"};
-    for (const std::string& name : names) expect_real_image(box.path(name), drawings.count(name) == 0);
+    EXPECT_NE(page.find("#ref(paper.eq2.png,,70%)"), std::string::npos) << page;
+    EXPECT_NE(page.find("#ref(paper.eq3.png,,70%)"), std::string::npos) << page;
+    for (const std::string& name : names) expect_real_image(box.path(name));
 }
 
 // dvipng cannot draw the PostScript that pgf writes into the DVI file (it
-// draws each special on its own, without pgf's header), with or without
-// Ghostscript: a TikZ drawing comes out as a 1 by 1 image and a tikz-cd
-// diagram as its labels without arrows. Kept here, disabled, until drawings
-// go through a tool that draws them (run with --gtest_also_run_disabled_tests).
-TEST(RenderFigures, DISABLED_DrawingsComeOutAsWhatTheyDraw) {
+// draws each special on its own, without pgf's header): a TikZ drawing came
+// out as a 1 by 1 image and a tikz-cd diagram as its labels without arrows.
+// Drawn by Ghostscript, each is its drawing, cut to what it draws: not a
+// blank page of the right size either (a page drawn off its box), which is
+// told by its pixel data against a blank image of the same size.
+TEST(RenderFigures, DrawingsComeOutAsWhatTheyDraw) {
     REQUIRE_FIGURE_TOOLS();
     Sandbox box;
     write_paper(box);
     convert(box);
     const RunResult run = render(box, {"--trust-paper"});
     EXPECT_EQ(run.exit_status, 0) << run.err;
-    expect_real_image(box.path("paper.eq2.gif"));
-    const auto [width, height] = size_of(read_file(box.path("paper.eq3.gif")));
-    EXPECT_GE(height, 20u) << "the diagram's arrow and its label are missing";
+    for (const std::string name : {"paper.eq2.png", "paper.eq3.png"}) {
+        SCOPED_TRACE(name);
+        expect_real_image(box.path(name));
+        const std::string bytes = read_file(box.path(name));
+        const auto [width, height] = size_of(bytes);
+        // At 120 dpi: the line is 2 cm by 1 cm, the diagram an arrow with a label above it.
+        EXPECT_GE(width, 40u);
+        EXPECT_GE(height, 20u) << "the diagram's arrow and its label are missing";
+        EXPECT_LT(width, 400u) << "not cut to the drawing";
+        EXPECT_GT(pixel_bytes(bytes), pixel_bytes(blank_png(box, width, height)) + 150) << "a blank image";
+    }
+}
+
+// For a paper not trusted, Ghostscript runs only inside the kernel's
+// confinement; without it the drawings fail, each with its reason, and
+// every other image is made.
+TEST(RenderFigures, DrawingsOfAnUntrustedPaperNeedTheKernelsConfinement) {
+    REQUIRE_FIGURE_TOOLS();
+    Sandbox box;
+    write_paper(box);
+    convert(box);
+    const char* was = std::getenv("KELVARIN_RENDER_LANDLOCK");
+    const std::string saved = was == nullptr ? "" : was;
+    setenv("KELVARIN_RENDER_LANDLOCK", "off", 1);
+    const RunResult run = render(box, {});
+    if (was == nullptr) unsetenv("KELVARIN_RENDER_LANDLOCK");
+    else setenv("KELVARIN_RENDER_LANDLOCK", saved.c_str(), 1);
+    EXPECT_EQ(run.exit_status, 1) << run.err;
+    for (const std::string name : {"paper.eq2.png", "paper.eq3.png"}) {
+        EXPECT_NE(run.err.find(name + ", block (row : "), std::string::npos) << run.err;
+        EXPECT_FALSE(file_exists(box.path(name))) << name;
+    }
+    EXPECT_NE(run.err.find("typeset, but a drawing made of PostScript goes through Ghostscript only under the "
+                           "kernel's confinement (Landlock) for an untrusted paper, which is not in use here; use "
+                           "--trust-paper for a paper you trust\n"),
+              std::string::npos)
+        << run.err;
+    expect_real_image(box.path("paper.eq1.gif"));
+    expect_real_image(box.path("paper.fig-decay.png"));
+}
+
+// A document of svg images: the formula's image is svg, the drawing's png.
+TEST(RenderFigures, ADrawingOfAnSvgDocumentIsStillAPngImage) {
+    REQUIRE_FIGURE_TOOLS();
+    Sandbox box;
+    write_file(box.path("paper.tex"), "%%KELVARIN_EQUATION_TYPE=svg\n\\documentclass{article}\n\\usepackage{tikz}\n"
+                                      "\\begin{document}\nA formula $x^2$ and a drawing:\n"
+                                      "\\begin{tikzpicture}\\draw (0,0) circle (1);\\end{tikzpicture}\n"
+                                      "\\end{document}\n");
+    const std::string page = convert(box);
+    EXPECT_NE(page.find("#ref(paper.eq2.png,,70%)"), std::string::npos) << page;
+    const RunResult run = render(box, {"--trust-paper"});
+    EXPECT_EQ(run.exit_status, 0) << run.err;
+    expect_real_image(box.path("paper.eq1.svg"), false);
+    expect_real_image(box.path("paper.eq2.png"));
+    const auto [width, height] = size_of(read_file(box.path("paper.eq2.png")));
+    EXPECT_NEAR(static_cast<double>(width), static_cast<double>(height), 4) << "a circle is as wide as it is high";
 }
 
 TEST(RenderFigures, AFigureFileGoneIsReportedWithItsRowAndStopsNoOtherImage) {

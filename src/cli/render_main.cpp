@@ -234,7 +234,8 @@ std::string load_document(const std::string& document, const std::string& label,
                    "' cannot be made; use gif, png or svg (%%KELVARIN_EQUATION_TYPE=...)";
         if (!is_plain_file_name(page.image_name))
             return label + "'" + page.image_name + "' is not a plain file name; refusing to write it";
-        formats.insert(ext);
+        // A drawing's image is made without dvipng (find_drawing_tools).
+        if (!is_postscript_drawing(page)) formats.insert(ext);
     }
     return "";
 }
@@ -253,6 +254,14 @@ std::string find_tools(const std::set<std::string>& formats, RenderJob& job) {
         (tool == "latex" ? job.latex.latex : tool == "dvipng" ? job.tools.dvipng : job.tools.dvisvgm) = path;
     }
     return "";
+}
+
+// Finds dvips and gs when the document holds a drawing made of PostScript;
+// without them each drawing fails on its own, and the formulas are made.
+void find_drawing_tools(const EquationPages& doc, RenderJob& job) {
+    if (!std::any_of(doc.pages.begin(), doc.pages.end(), is_postscript_drawing)) return;
+    job.tools.dvips = find_command("dvips");
+    job.tools.gs = find_command("gs");
 }
 
 // The output folder, made if missing, and where latex runs. Returns "" or
@@ -305,6 +314,7 @@ int render_document(const Arguments& args, const std::string& document, const st
     job.latex_runs = args.latex_runs;
     // Figures need latex too: its installation is what the confinement lets them read.
     if ((!doc.pages.empty() || !figures.empty()) && !(error = find_tools(formats, job)).empty()) return cannot(error);
+    find_drawing_tools(doc, job);
     if (!(error = prepare_output(args, document, job)).empty()) return cannot(error);
 
     std::vector<std::string> notes;

@@ -78,6 +78,11 @@ bool parse_equation_pages(const std::string& bytes, EquationPages& doc, std::str
     return false;
 }
 
+bool is_postscript_drawing(const FormulaPage& page) {
+    const bool framed = page.lines.size() > 1 && page.lines[1] == fmt::kPageOpen;
+    return !framed && image_extension(page.image_name) == "png";
+}
+
 std::string image_extension(const std::string& image_name) {
     const std::size_t dot = image_name.rfind('.');
     return dot == std::string::npos ? std::string() : image_name.substr(dot + 1);

@@ -24,6 +24,11 @@ struct EquationPages {
 // text is not an equation document of kelvarin's.
 bool parse_equation_pages(const std::string& bytes, EquationPages& doc, std::string& error);
 
+// Whether the page is a drawing made of PostScript, whose image dvipng
+// cannot draw: a bare page (no display frame; rich mode's drawings) whose
+// image is png, the type kelvarin gives only such drawings among bare pages.
+bool is_postscript_drawing(const FormulaPage& page);
+
 // The extension of an image name (after its last "."), or "".
 std::string image_extension(const std::string& image_name);
 

@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "render/child_process.h"
+#include "render/drawing_images.h"
 #include "render/equation_pages.h"
 #include "render/image_checks.h"
 
@@ -96,9 +97,15 @@ std::vector<ImageFailure> make_images(const std::string& dvi, const std::vector<
                                      const ImageTools& tools, const PaperConfinement& confinement,
                                      const std::string& work_folder, const RenderOptions& options) {
     std::map<std::string, std::vector<std::size_t>> by_format;
-    for (std::size_t k = 0; k < jobs.size(); ++k) by_format[image_extension(jobs[k].target)].push_back(k);
-
     std::vector<ImageFailure> failed;
+    for (std::size_t k = 0; k < jobs.size(); ++k) {
+        if (!jobs[k].drawing) {
+            by_format[image_extension(jobs[k].target)].push_back(k);
+        } else if (std::string problem = make_drawing_image(dvi, jobs[k], tools, confinement, work_folder, options);
+                   !problem.empty()) {
+            failed.push_back({k, problem});
+        }
+    }
     for (const auto& [ext, indexes] : by_format) {
         std::vector<std::size_t> pages;
         for (std::size_t k : indexes) pages.push_back(jobs[k].dvi_page);

@@ -1,5 +1,7 @@
 // Makes the images from the DVI file of a clean latex run: gif and png
-// through dvipng, svg through dvisvgm, each started without a shell.
+// through dvipng, svg through dvisvgm, each started without a shell; the
+// png image of a drawing made of PostScript through dvips and Ghostscript
+// (drawing_images.h).
 //
 // A formula can put \special commands into its page, which the tools obey:
 // PostScript, which Ghostscript runs (dvisvgm without Ghostscript's safe
@@ -30,11 +32,14 @@ struct RenderOptions {
 struct ImageJob {
     std::size_t dvi_page;  // physical page of the DVI file, from 1
     std::string target;    // where the image goes; its extension picks the format
+    bool drawing = false;  // a drawing made of PostScript, made by drawing_images.h
 };
 
 struct ImageTools {
     std::string dvipng;   // full paths; empty when not needed
     std::string dvisvgm;
+    std::string dvips;    // drawings; empty when not needed or not installed (each drawing then fails)
+    std::string gs;
 };
 
 struct ImageFailure {

@@ -205,8 +205,9 @@ void make_images_of(Passes& passes, const LatexRun& run, const std::vector<std::
     for (std::size_t i = 0; i < ks.size(); ++i) {
         if (unmarked.count(i)) continue;
         job_of[i] = jobs.size();
-        const std::string& name = passes.doc.pages[chosen[ks[i]]].image_name;
-        jobs.push_back({dvi_pages[i], (fs::path(passes.job.out_dir) / name).string()});
+        const FormulaPage& page = passes.doc.pages[chosen[ks[i]]];
+        jobs.push_back(
+            {dvi_pages[i], (fs::path(passes.job.out_dir) / page.image_name).string(), is_postscript_drawing(page)});
     }
     const std::string work = (fs::path(passes.folder) / ("images" + std::to_string(passes.runs))).string();
     std::error_code ec;
