@@ -26,6 +26,11 @@
 //   % from figures/decay.pdf (row : 12)
 //   ...
 //
+// The image name's type is the document's, except for a drawing made of
+// PostScript (a tikzpicture, a tikz-cd diagram ...), which is always png:
+// kelvarin-render draws such a page, which has no kPageOpen, through dvips
+// and Ghostscript, and Ghostscript writes no GIF.
+//
 // The figure files that rich mode found and the wiki cannot show (PDF, EPS)
 // are listed after \end{document}, where latex reads nothing: two lines each,
 // the image to make (a plain file name, made beside the formula images) and
