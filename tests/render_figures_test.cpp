@@ -210,6 +210,17 @@ RunResult render(const Sandbox& box, std::vector<std::string> args) {
     return run_program(KELVARIN_RENDER_BIN, box.dir, args);
 }
 
+// kelvarin-render on the paper, untrusted, confined by the folder view alone.
+RunResult render_without_landlock(const Sandbox& box) {
+    const char* was = std::getenv("KELVARIN_RENDER_LANDLOCK");
+    const std::string saved = was == nullptr ? "" : was;
+    setenv("KELVARIN_RENDER_LANDLOCK", "off", 1);
+    RunResult run = render(box, {});
+    if (was == nullptr) unsetenv("KELVARIN_RENDER_LANDLOCK");
+    else setenv("KELVARIN_RENDER_LANDLOCK", saved.c_str(), 1);
+    return run;
+}
+
 // The paper converted with --rich; its page.
 std::string convert(const Sandbox& box) {
     const RunResult run = run_kelvarin(box.dir, {"--rich", "paper.tex"});
@@ -275,12 +286,7 @@ TEST(RenderFigures, DrawingsOfAnUntrustedPaperNeedTheKernelsConfinement) {
     Sandbox box;
     write_paper(box);
     convert(box);
-    const char* was = std::getenv("KELVARIN_RENDER_LANDLOCK");
-    const std::string saved = was == nullptr ? "" : was;
-    setenv("KELVARIN_RENDER_LANDLOCK", "off", 1);
-    const RunResult run = render(box, {});
-    if (was == nullptr) unsetenv("KELVARIN_RENDER_LANDLOCK");
-    else setenv("KELVARIN_RENDER_LANDLOCK", saved.c_str(), 1);
+    const RunResult run = render_without_landlock(box);
     EXPECT_EQ(run.exit_status, 1) << run.err;
     for (const std::string name : {"paper.eq2.png", "paper.eq3.png"}) {
         EXPECT_NE(run.err.find(name + ", block (row : "), std::string::npos) << run.err;
@@ -293,6 +299,22 @@ TEST(RenderFigures, DrawingsOfAnUntrustedPaperNeedTheKernelsConfinement) {
         << run.err;
     expect_real_image(box.path("paper.eq1.gif"));
     expect_real_image(box.path("paper.fig-decay.png"));
+}
+
+// picture draws with fonts and rules: in a document of png images its page
+// is bare and png as a TikZ drawing's is, but dvipng makes it, with no
+// Ghostscript and so without the kernel's confinement too.
+TEST(RenderFigures, APictureInAPngDocumentIsMadeByDvipng) {
+    REQUIRE_FIGURE_TOOLS();
+    Sandbox box;
+    write_file(box.path("paper.tex"), "%%KELVARIN_EQUATION_TYPE=png\n\\documentclass{article}\n\\begin{document}\n"
+                                      "\\begin{picture}(40,20)\\put(0,0){\\line(2,1){40}}\\end{picture}\n"
+                                      "\\end{document}\n");
+    const std::string page = convert(box);
+    EXPECT_NE(page.find("#ref(paper.eq1.png,,70%)"), std::string::npos) << page;
+    const RunResult run = render_without_landlock(box);
+    EXPECT_EQ(run.exit_status, 0) << run.err;
+    expect_real_image(box.path("paper.eq1.png"));
 }
 
 // A document of svg images: the formula's image is svg, the drawing's png.

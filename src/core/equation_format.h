@@ -27,9 +27,9 @@
 //   ...
 //
 // The image name's type is the document's, except for a drawing made of
-// PostScript (a tikzpicture, a tikz-cd diagram ...), which is always png:
-// kelvarin-render draws such a page, which has no kPageOpen, through dvips
-// and Ghostscript, and Ghostscript writes no GIF.
+// PostScript (kPostScriptDrawings), which is always png: kelvarin-render
+// draws such a page, which has no kPageOpen, through dvips and Ghostscript,
+// and Ghostscript writes no GIF.
 //
 // The figure files that rich mode found and the wiki cannot show (PDF, EPS)
 // are listed after \end{document}, where latex reads nothing: two lines each,
@@ -66,6 +66,12 @@ constexpr std::string_view kPageOpen = "\\[";
 constexpr std::string_view kPageClose = "\\]";
 constexpr std::string_view kPageEnd = "\\newpage";
 constexpr std::string_view kDocumentEnd = "\\end{document}";
+
+// The drawing environments that draw with PostScript specials, which dvipng
+// cannot draw (picture and xy draw with fonts and rules, and dvipng draws
+// them). A page of one begins with its "\begin{" line and has no kPageOpen.
+constexpr std::array<std::string_view, 4> kPostScriptDrawings = {"tikzpicture", "tikzcd", "circuitikz",
+                                                                  "pspicture"};
 
 // The figure list after kDocumentEnd: kFigureLead and the image's name, then
 // kFigureFrom, the file's path, kFigureRow, the row and kPositionEnd. The

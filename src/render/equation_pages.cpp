@@ -79,8 +79,13 @@ bool parse_equation_pages(const std::string& bytes, EquationPages& doc, std::str
 }
 
 bool is_postscript_drawing(const FormulaPage& page) {
-    const bool framed = page.lines.size() > 1 && page.lines[1] == fmt::kPageOpen;
-    return !framed && image_extension(page.image_name) == "png";
+    if (page.lines.size() < 2 || image_extension(page.image_name) != "png") return false;
+    const std::string& first = page.lines[1];  // after the page comment
+    for (std::string_view name : fmt::kPostScriptDrawings) {
+        const std::string begin = "\\begin{" + std::string(name) + "}";
+        if (first.compare(0, begin.size(), begin) == 0) return true;
+    }
+    return false;
 }
 
 std::string image_extension(const std::string& image_name) {

@@ -25,8 +25,9 @@ struct EquationPages {
 bool parse_equation_pages(const std::string& bytes, EquationPages& doc, std::string& error);
 
 // Whether the page is a drawing made of PostScript, whose image dvipng
-// cannot draw: a bare page (no display frame; rich mode's drawings) whose
-// image is png, the type kelvarin gives only such drawings among bare pages.
+// cannot draw: a page without the display's frame that begins one of
+// equation_format::kPostScriptDrawings, and whose image is png (the type
+// kelvarin gives such drawings).
 bool is_postscript_drawing(const FormulaPage& page);
 
 // The extension of an image name (after its last "."), or "".

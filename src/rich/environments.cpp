@@ -2,6 +2,8 @@
 
 #include <unordered_map>
 
+#include "core/equation_format.h"
+
 namespace kelvarin {
 
 namespace {
@@ -36,7 +38,7 @@ const std::unordered_map<std::string_view, EnvironmentEntry>& table() {
         // Drawings: the environment as written is the image's page. picture
         // and xy draw with fonts and rules; the others with PostScript.
         for (const char* name : {"picture", "xy"}) display(name, {Kind::display, 0, 0, false, false, false, true});
-        for (const char* name : {"tikzpicture", "tikzcd", "pspicture", "circuitikz"})
+        for (std::string_view name : equation_format::kPostScriptDrawings)
             display(name, {Kind::display, 0, 0, false, false, false, true, true});
         display("math*", {Kind::display, 0, 0, false, false, true});
         add({"itemize", "compactitem"}, {Kind::list, 0, '-'});
