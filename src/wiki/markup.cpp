@@ -1,6 +1,7 @@
 #include "wiki/markup.h"
 
 #include <algorithm>
+#include <array>
 
 namespace kelvarin::wiki {
 
@@ -20,6 +21,13 @@ bool is_block_marker(char c) {
     return c == '*' || c == '-' || c == '+' || c == ':' || c == '>' || c == '<' || c == '|' || c == ',' ||
            c == '#' || c == ' ';
 }
+
+// The bytes that append_text may have to escape.
+const std::array<bool, 256> kMayNeedEscaping = [] {
+    std::array<bool, 256> may{};
+    for (unsigned char c : std::string_view("(['|")) may[c] = true;
+    return may;
+}();
 
 }  // namespace
 
@@ -170,9 +178,12 @@ std::string footnote(std::string_view text) {
 }
 
 void append_text(std::string& out, std::string_view text, bool in_cell) {
+    // Most text holds none of the bytes that may need escaping: it is passed
+    // over with one look into a table per byte, and appended in whole runs.
     std::size_t done = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
+        if (!kMayNeedEscaping[static_cast<unsigned char>(c)]) continue;
         const char next = i + 1 < text.size() ? text[i + 1] : '\0';
         // A pair is escaped at its first byte; so is one that the text
         // completes with the byte already on the line.
