@@ -283,6 +283,11 @@ void equation_reference(std::string& out, bool is_inline, std::string_view key,
     wiki::append_image(out, is_inline, file, settings.parameter, settings.scale, settings.title);
 }
 
+void append_equation_reference(std::string& out, JobState& job, bool is_inline, std::int64_t number) {
+    char key[24];
+    append_reference(out, current_reference_parts(job), is_inline, image_key(job.registry, number, key));
+}
+
 bool may_begin_display_marker(std::string_view line) {
     if (line.empty() || line.front() != '\\') return false;  // the usual case
     return begins_with(line, "\\[") || begins_with(line, "\\]") ||

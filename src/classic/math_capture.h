@@ -45,6 +45,11 @@ void equation_reference(std::string& out, bool is_inline, std::string_view key,
                         std::string_view equation_prefix,
                         const EquationSettings& settings);
 
+// Appends to `out` the reference to the image of formula `number`, with the
+// job's prefix and settings as they stand: the bytes equation_reference
+// makes, put together from parts made once per settings.
+void append_equation_reference(std::string& out, JobState& job, bool is_inline, std::int64_t number);
+
 }  // namespace kelvarin
 
 #endif

@@ -186,18 +186,29 @@ void wrap_lines(std::string_view base, std::string_view argument, std::vector<st
 }  // namespace
 
 std::int64_t register_formula(JobState& job, FoundFormula found) {
+    EquationRecord rec;
+    if (found.is_inline) {
+        // Its one line is its text: a formula met before is only looked up,
+        // and a new one is copied once, into the registry.
+        EquationLookup where;
+        const std::int64_t number = find_equation(job.registry, found.text, where);
+        if (number != 0) return number;
+        rec.is_inline = true;
+        rec.line_count = 1;
+        rec.first_row = found.first_row;
+        rec.last_row = found.last_row;
+        rec.first_column = found.first_column;
+        rec.last_column = found.last_column;
+        rec.bare = found.bare;
+        return add_equation(job.registry, where, found.text, rec);
+    }
     // The formula's text as the registry compares it: a display's lines
     // joined with "\n", as the default translator joins them.
     std::string text;
-    if (found.is_inline) {
-        text = found.lines.front();
-    } else {
-        for (const std::string& line : found.lines) {
-            text.append(line);
-            text.append("\\n");
-        }
+    for (const std::string& line : found.lines) {
+        text.append(line);
+        text.append("\\n");
     }
-    EquationRecord rec;
     rec.index = registry_size(job.registry);
     rec.is_inline = found.is_inline;
     rec.line_count = static_cast<std::int64_t>(found.lines.size());
@@ -273,20 +284,16 @@ void finish_formula(JobState& job, RichState& r, const OpenDisplay& d, std::stri
     } else {
         wrap_lines(base, d.argument, lines);
     }
-    FoundFormula found{false, std::move(lines), first_row, last_row, -1, -1};
+    FoundFormula found{false, {}, std::move(lines), first_row, last_row, -1, -1};
     found.bare = entry.drawing;
     const std::int64_t number = r.pass->formula(job, std::move(found));
     std::string reference;
-    char key[24];
     if (out != nullptr || r.tabular.depth > 0) {
-        equation_reference(reference, true, image_key(job.registry, number, key), job.equation_prefix,
-                           job.settings);
-        (out != nullptr ? *out : line_sink(r)).append(reference);
+        append_equation_reference(out != nullptr ? *out : line_sink(r), job, true, number);
         return;
     }
     flush_before_block(job, r);
-    equation_reference(reference, false, image_key(job.registry, number, key), job.equation_prefix,
-                       job.settings);
+    append_equation_reference(reference, job, false, number);
     std::string numbers;
     for (std::size_t i = 0; i < shown.size(); ++i) numbers.append((i == 0 ? "(" : ", (") + shown[i] + ")");
     // The numbers stand under the image; inside a list item above it, as
@@ -470,12 +477,10 @@ void inline_formula(Walk& w, Context context, std::string_view formula, std::siz
     // The learning pass neither numbers inline formulas nor keeps text.
     if (!w.r.pass->keeps_text) return;
     const std::int64_t first_column = column_of(w, open);
-    const std::int64_t number =
-        w.r.pass->formula(w.job, {true, {std::string(formula)}, row_of(w, open), row_of(w, open), first_column,
-                                  first_column + static_cast<std::int64_t>(close - open)});
-    char key[24];
-    equation_reference(out, true, image_key(w.job.registry, number, key), w.job.equation_prefix,
-                       w.job.settings);
+    const std::int64_t row = row_of(w, open);
+    const std::int64_t number = w.r.pass->formula(
+        w.job, {true, formula, {}, row, row, first_column, first_column + static_cast<std::int64_t>(close - open)});
+    append_equation_reference(out, w.job, true, number);
 }
 
 std::size_t display_formula(Walk& w, std::string_view environment, std::string_view argument,
