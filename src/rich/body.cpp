@@ -4,6 +4,7 @@
 #include <array>
 
 #include "core/job_state.h"
+#include "io/byte_sets.h"
 #include "rich/environments.h"
 #include "rich/internal.h"
 #include "io/text_helpers.h"
@@ -77,15 +78,10 @@ void code_line(JobState& job, RichState& r, const std::string& raw_line) {
 // dollar, percent or ampersand, met while nothing is open that takes or
 // joins whole lines, teaches it nothing and is passed over.
 bool nothing_to_learn(const RichState& r, std::string_view line) {
-    static const std::array<bool, 256> kTelling = [] {
-        std::array<bool, 256> telling{};
-        for (unsigned char c : std::string_view("\\{}$%&")) telling[c] = true;
-        return telling;
-    }();
+    static const ByteSet kTelling = byte_set("\\{}$%&");
     if (!r.pending.empty() || r.display.open || !r.code_end.empty() || r.in_comment || r.tabular.depth > 0)
         return false;
-    return std::none_of(line.begin(), line.end(),
-                        [](char c) { return kTelling[static_cast<unsigned char>(c)]; });
+    return next_in_set(line, 0, line.size(), kTelling) == line.size();
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "io/byte_sets.h"
+
 namespace kelvarin {
 
 bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
@@ -57,35 +59,19 @@ void index_latex(std::string_view text, LatexIndex& index) {
 
 namespace {
 
-// A table of the bytes in `bytes`.
-std::array<bool, 256> byte_set(std::string_view bytes) {
-    std::array<bool, 256> set{};
-    for (const char c : bytes) set[static_cast<unsigned char>(c)] = true;
-    return set;
-}
-
-// The first position at or after `p` whose byte is in `stops`, or the size
-// of the text. Most bytes are not: they are looked at four at a time.
-std::size_t next_stop(std::string_view text, std::size_t p, const std::array<bool, 256>& stops) {
-    const auto stop = [&](std::size_t i) { return stops[static_cast<unsigned char>(text[i])]; };
-    while (p + 4 <= text.size() && !(stop(p) | stop(p + 1) | stop(p + 2) | stop(p + 3))) p += 4;
-    while (p < text.size() && !stop(p)) ++p;
-    return p;
-}
-
 // Calls `found` with the position of every byte of `stops` but the
 // backslash (which `stops` must hold too) at or after `from` that no
 // backslash escapes and that stands outside \verb text, in order. `from`
 // must be where a token starts: the start of the text, or the first of a
 // run of backslashes.
 template <typename Found>
-void find_unescaped(LatexIndex& index, std::size_t from, const std::array<bool, 256>& stops, Found found) {
+void find_unescaped(LatexIndex& index, std::size_t from, const ByteSet& stops, Found found) {
     const std::string_view text = index.text;
-    std::size_t p = next_stop(text, from, stops);
+    std::size_t p = next_in_set(text, from, text.size(), stops);
     while (p < text.size()) {
         if (text[p] != '\\') {
             found(p);
-            p = next_stop(text, p + 1, stops);
+            p = next_in_set(text, p + 1, text.size(), stops);
             continue;
         }
         // A command: the byte after the backslash is escaped, and a name of
@@ -101,12 +87,12 @@ void find_unescaped(LatexIndex& index, std::size_t from, const std::array<bool, 
                 if (end != kNoPosition) next = end;
             }
         }
-        p = next_stop(text, std::min(next, text.size()), stops);
+        p = next_in_set(text, std::min(next, text.size()), text.size(), stops);
     }
 }
 
 void find_groups(LatexIndex& index) {
-    static const std::array<bool, 256> kGroupBytes = byte_set("\\{}");
+    static const ByteSet kGroupBytes = byte_set("\\{}");
     index.groups_found = true;
     index.opens.clear();
     index.closes.clear();
@@ -141,7 +127,7 @@ bool odd_backslashes_before(std::string_view text, std::size_t at) {
 }
 
 void find_dollars(LatexIndex& index) {
-    static const std::array<bool, 256> kDollarBytes = byte_set("\\$");
+    static const ByteSet kDollarBytes = byte_set("\\$");
     const std::string_view text = index.text;
     index.dollars_found = true;
     index.dollars.clear();
@@ -224,14 +210,10 @@ std::size_t comment_start(std::string_view line) {
         if (at == kNoPosition) absent = from;
         return at;
     };
+    static const ByteSet kCommentOrCommand = byte_set("%\\");
     std::size_t p = 0;
-    while (p < line.size()) {
-        const char c = line[p];
-        if (c == '%') return p;
-        if (c != '\\') {
-            ++p;
-            continue;
-        }
+    while ((p = next_in_set(line, p, line.size(), kCommentOrCommand)) < line.size()) {
+        if (line[p] == '%') return p;
         const std::size_t n = command_name_length(line, p);
         const std::string_view name = line.substr(p + 1, n);
         p += 1 + n;

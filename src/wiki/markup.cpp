@@ -1,7 +1,8 @@
 #include "wiki/markup.h"
 
 #include <algorithm>
-#include <array>
+
+#include "io/byte_sets.h"
 
 namespace kelvarin::wiki {
 
@@ -23,11 +24,7 @@ bool is_block_marker(char c) {
 }
 
 // The bytes that append_text may have to escape.
-const std::array<bool, 256> kMayNeedEscaping = [] {
-    std::array<bool, 256> may{};
-    for (unsigned char c : std::string_view("(['|")) may[c] = true;
-    return may;
-}();
+const ByteSet kMayNeedEscaping = byte_set("(['|");
 
 }  // namespace
 
@@ -179,11 +176,11 @@ std::string footnote(std::string_view text) {
 
 void append_text(std::string& out, std::string_view text, bool in_cell) {
     // Most text holds none of the bytes that may need escaping: it is passed
-    // over with one look into a table per byte, and appended in whole runs.
+    // over to the next of them, and appended in whole runs.
     std::size_t done = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    for (std::size_t i = next_in_set(text, 0, text.size(), kMayNeedEscaping); i < text.size();
+         i = next_in_set(text, i + 1, text.size(), kMayNeedEscaping)) {
         const char c = text[i];
-        if (!kMayNeedEscaping[static_cast<unsigned char>(c)]) continue;
         const char next = i + 1 < text.size() ? text[i + 1] : '\0';
         // A pair is escaped at its first byte; so is one that the text
         // completes with the byte already on the line.
