@@ -205,16 +205,19 @@ std::string escape_bars(std::string_view text) {
     return escaped;
 }
 
-std::string escape_line_start(std::string_view line, std::size_t from) {
-    std::string escaped(line);
+void escape_line_start_in_place(std::string& line, std::size_t from) {
     // "//" begins a comment line, which the wiki does not show.
-    const bool comment = from < line.size() && line.substr(from, 2) == "//";
+    const bool comment = from < line.size() && line.compare(from, 2, "//") == 0;
     if (from < line.size() && (is_block_marker(line[from]) || comment)) {
-        escaped.erase(from, 1);
         std::string reference;
         append_reference(reference, line[from]);
-        escaped.insert(from, reference);
+        line.replace(from, 1, reference);
     }
+}
+
+std::string escape_line_start(std::string_view line, std::size_t from) {
+    std::string escaped(line);
+    escape_line_start_in_place(escaped, from);
     return escaped;
 }
 
