@@ -33,6 +33,8 @@ bool may_begin_display_marker(std::string_view line);
 struct ReferenceParts {
     bool made = false;  // false: to be made before the next reference
     std::string inline_head, inline_tail, block_head, block_tail;
+    // What they were made from; empty before they are first made.
+    std::string prefix, type, scale, parameter, title;
 };
 
 // To be called whenever the settings may have changed.
