@@ -200,10 +200,13 @@ std::size_t comment_start(std::string_view line) {
     const void* any = std::memchr(line.data(), '%', line.size());
     if (any == nullptr) return kNoPosition;
     // Searches for the end of a \verb or an address, remembering failures so
-    // that a line of many unclosed ones is still scanned once.
+    // that a line of many unclosed ones is still scanned once. Most lines
+    // hold neither: the memory is set up at the first search.
     std::array<std::size_t, 256> absent_from;
-    absent_from.fill(kNoPosition);
+    bool searched = false;
     const auto find = [&](char byte, std::size_t from) {
+        if (!searched) absent_from.fill(kNoPosition);
+        searched = true;
         std::size_t& absent = absent_from[static_cast<unsigned char>(byte)];
         if (from >= absent) return kNoPosition;
         const std::size_t at = line.find(byte, from);
