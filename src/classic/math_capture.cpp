@@ -61,6 +61,17 @@ const ReferenceParts& current_reference_parts(JobState& job) {
     if (parts.made) return parts;
     parts.made = true;
     const EquationSettings& now = job.settings;
+    // Any line with a "%" may have held a directive, but few did, and fewer
+    // changed anything: the parts are made again only when what they are
+    // made of differs.
+    if (!parts.prefix.empty() && parts.prefix == job.equation_prefix && parts.type == now.type &&
+        parts.scale == now.scale && parts.parameter == now.parameter && parts.title == now.title)
+        return parts;
+    parts.prefix = job.equation_prefix;
+    parts.type = now.type;
+    parts.scale = now.scale;
+    parts.parameter = now.parameter;
+    parts.title = now.title;
     // The parts are cut from whole references, so that they cannot differ
     // from what equation_reference writes.
     const auto split = [&](bool is_inline, std::string& head, std::string& tail) {
@@ -281,6 +292,11 @@ void equation_reference(std::string& out, bool is_inline, std::string_view key,
     file.push_back('.');
     file.append(settings.type);
     wiki::append_image(out, is_inline, file, settings.parameter, settings.scale, settings.title);
+}
+
+void append_equation_reference(std::string& out, JobState& job, bool is_inline, std::int64_t number) {
+    char key[24];
+    append_reference(out, current_reference_parts(job), is_inline, image_key(job.registry, number, key));
 }
 
 bool may_begin_display_marker(std::string_view line) {

@@ -33,6 +33,8 @@ bool may_begin_display_marker(std::string_view line);
 struct ReferenceParts {
     bool made = false;  // false: to be made before the next reference
     std::string inline_head, inline_tail, block_head, block_tail;
+    // What they were made from; empty before they are first made.
+    std::string prefix, type, scale, parameter, title;
 };
 
 // To be called whenever the settings may have changed.
@@ -44,6 +46,11 @@ inline void settings_may_have_changed(ReferenceParts& parts) { parts.made = fals
 void equation_reference(std::string& out, bool is_inline, std::string_view key,
                         std::string_view equation_prefix,
                         const EquationSettings& settings);
+
+// Appends to `out` the reference to the image of formula `number`, with the
+// job's prefix and settings as they stand: the bytes equation_reference
+// makes, put together from parts made once per settings.
+void append_equation_reference(std::string& out, JobState& job, bool is_inline, std::int64_t number);
 
 }  // namespace kelvarin
 

@@ -219,7 +219,12 @@ void flush_line(JobState& job, RichState& r) {
         }
         // The text after the line's own mark-up must not read as more of it.
         const std::size_t markup = r.out.empty() || r.out.front() == ' ' ? 0 : r.out_markup;
-        write_wiki_line(job, wiki::escape_line_start(line, markup));
+        // The line is made in place: r.out is emptied after it.
+        const std::size_t lead = static_cast<std::size_t>(line.data() - r.out.data());
+        r.out.resize(lead + line.size());
+        r.out.erase(0, lead);
+        wiki::escape_line_start_in_place(r.out, markup);
+        write_wiki_line(job, r.out);
     }
     r.out.clear();
     r.out_markup = 0;

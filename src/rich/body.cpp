@@ -4,6 +4,7 @@
 #include <array>
 
 #include "core/job_state.h"
+#include "io/byte_sets.h"
 #include "rich/environments.h"
 #include "rich/internal.h"
 #include "io/text_helpers.h"
@@ -72,20 +73,40 @@ void code_line(JobState& job, RichState& r, const std::string& raw_line) {
     if (!is_blank(rest)) rich_body_line(job, rest);
 }
 
+// The bytes without which a line teaches the first pass nothing.
+const ByteSet kTelling = byte_set("\\{}$%&");
+
+// Whether the line's only telling bytes, the first of which is at `p`, are
+// those of inline formulas "$...$" that close on it, read as the walk reads
+// them: no "$$", no \verb or \lstinline inside one, no backslash right
+// before a closing "$" (nor any outside them, so no "$" is escaped).
+bool only_inline_formulas(std::string_view line, std::size_t p) {
+    while (p < line.size()) {
+        if (line[p] != '$' || (p + 1 < line.size() && line[p + 1] == '$')) return false;
+        const std::size_t close = line.find('$', p + 1);
+        if (close == std::string_view::npos || line[close - 1] == '\\') return false;
+        const std::string_view formula = line.substr(p + 1, close - p - 1);
+        for (std::size_t b = formula.find('\\'); b != std::string_view::npos; b = formula.find('\\', b + 1)) {
+            const std::string_view name = line.substr(p + 2 + b);
+            if (name.substr(0, 4) == "verb" || name.substr(0, 9) == "lstinline") return false;
+        }
+        p = next_in_set(line, close + 1, line.size(), kTelling);
+    }
+    return true;
+}
+
 // The first pass learns labels, headings and numbers, all of which come from
-// commands, groups, formulas and tables. A line with no backslash, brace,
-// dollar, percent or ampersand, met while nothing is open that takes or
-// joins whole lines, teaches it nothing and is passed over.
+// commands, groups, display formulas and tables. A line with no backslash,
+// brace, dollar, percent or ampersand, met while nothing is open that takes
+// or joins whole lines, teaches it nothing and is passed over; so is one
+// whose only such bytes are those of inline formulas, which the first pass
+// does not number, unless a branch of a conditional is being passed over
+// (its \fi may stand in a formula).
 bool nothing_to_learn(const RichState& r, std::string_view line) {
-    static const std::array<bool, 256> kTelling = [] {
-        std::array<bool, 256> telling{};
-        for (unsigned char c : std::string_view("\\{}$%&")) telling[c] = true;
-        return telling;
-    }();
     if (!r.pending.empty() || r.display.open || !r.code_end.empty() || r.in_comment || r.tabular.depth > 0)
         return false;
-    return std::none_of(line.begin(), line.end(),
-                        [](char c) { return kTelling[static_cast<unsigned char>(c)]; });
+    const std::size_t first = next_in_set(line, 0, line.size(), kTelling);
+    return first == line.size() || (!r.vocabulary.skipping && only_inline_formulas(line, first));
 }
 
 }  // namespace

@@ -19,10 +19,15 @@ constexpr std::size_t kNoPosition = std::string_view::npos;
 // dollar or escape); the text of \verb and \lstinline is skipped.
 struct LatexIndex {
     std::string_view text;
-    bool built = false;                // groups and dollars are found on first need
+    // The groups and the dollars are each found on first need, in a pass of
+    // their own: a line of formulas asks where its dollars are and seldom
+    // where its groups close, and most lines of prose ask neither.
+    bool groups_found = false;
+    bool dollars_found = false;
     std::vector<std::size_t> opens;    // positions of "{", ascending
     std::vector<std::size_t> closes;   // the "}" matching each, or kNoPosition
     std::vector<std::size_t> dollars;  // positions of "$", ascending
+    std::vector<std::size_t> unclosed; // while groups are found: indexes into opens of the open ones
     // Per byte value, a position from which on the byte was once looked for
     // and not found; later searches from there on fail at once. Only the
     // entries in `absent_set` hold a position; the others are unset.
@@ -32,6 +37,7 @@ struct LatexIndex {
 
 // Makes `index` the index of `text`, which must outlive it. The groups and
 // dollars are found when first asked for: most lines of prose never ask.
+// An index made again keeps the memory of its vectors.
 void index_latex(std::string_view text, LatexIndex& index);
 
 // The "}" that closes the group opened at `open` (a "{" of the text), or

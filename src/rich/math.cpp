@@ -186,18 +186,29 @@ void wrap_lines(std::string_view base, std::string_view argument, std::vector<st
 }  // namespace
 
 std::int64_t register_formula(JobState& job, FoundFormula found) {
+    EquationRecord rec;
+    if (found.is_inline) {
+        // Its one line is its text: a formula met before is only looked up,
+        // and a new one is copied once, into the registry.
+        EquationLookup where;
+        const std::int64_t number = find_equation(job.registry, found.text, where);
+        if (number != 0) return number;
+        rec.is_inline = true;
+        rec.line_count = 1;
+        rec.first_row = found.first_row;
+        rec.last_row = found.last_row;
+        rec.first_column = found.first_column;
+        rec.last_column = found.last_column;
+        rec.bare = found.bare;
+        return add_equation(job.registry, where, found.text, rec);
+    }
     // The formula's text as the registry compares it: a display's lines
     // joined with "\n", as the default translator joins them.
     std::string text;
-    if (found.is_inline) {
-        text = found.lines.front();
-    } else {
-        for (const std::string& line : found.lines) {
-            text.append(line);
-            text.append("\\n");
-        }
+    for (const std::string& line : found.lines) {
+        text.append(line);
+        text.append("\\n");
     }
-    EquationRecord rec;
     rec.index = registry_size(job.registry);
     rec.is_inline = found.is_inline;
     rec.line_count = static_cast<std::int64_t>(found.lines.size());
@@ -215,13 +226,13 @@ namespace {
 
 // Appends the reference to formula `number`'s image; a drawing made of
 // PostScript has an image type of its own (core/image_names.h).
-void reference_to(std::string& out, bool is_inline, const JobState& job, std::int64_t number) {
-    char key[24];
+void reference_to(std::string& out, bool is_inline, JobState& job, std::int64_t number) {
     const std::string_view type = image_type_of(job.registry, number, job.settings.type);
     if (type == job.settings.type) {
-        equation_reference(out, is_inline, image_key(job.registry, number, key), job.equation_prefix, job.settings);
+        append_equation_reference(out, job, is_inline, number);
         return;
     }
+    char key[24];
     EquationSettings settings = job.settings;
     settings.type = std::string(type);
     equation_reference(out, is_inline, image_key(job.registry, number, key), job.equation_prefix, settings);
@@ -288,14 +299,13 @@ void finish_formula(JobState& job, RichState& r, const OpenDisplay& d, std::stri
     } else {
         wrap_lines(base, d.argument, lines);
     }
-    FoundFormula found{false, std::move(lines), first_row, last_row, -1, -1};
+    FoundFormula found{false, {}, std::move(lines), first_row, last_row, -1, -1};
     found.bare = entry.drawing;
     found.postscript = entry.postscript;
     const std::int64_t number = r.pass->formula(job, std::move(found));
     std::string reference;
     if (out != nullptr || r.tabular.depth > 0) {
-        reference_to(reference, true, job, number);
-        (out != nullptr ? *out : line_sink(r)).append(reference);
+        reference_to(out != nullptr ? *out : line_sink(r), true, job, number);
         return;
     }
     flush_before_block(job, r);
@@ -483,9 +493,9 @@ void inline_formula(Walk& w, Context context, std::string_view formula, std::siz
     // The learning pass neither numbers inline formulas nor keeps text.
     if (!w.r.pass->keeps_text) return;
     const std::int64_t first_column = column_of(w, open);
-    const std::int64_t number =
-        w.r.pass->formula(w.job, {true, {std::string(formula)}, row_of(w, open), row_of(w, open), first_column,
-                                  first_column + static_cast<std::int64_t>(close - open)});
+    const std::int64_t row = row_of(w, open);
+    const std::int64_t number = w.r.pass->formula(
+        w.job, {true, formula, {}, row, row, first_column, first_column + static_cast<std::int64_t>(close - open)});
     reference_to(out, true, w.job, number);
 }
 

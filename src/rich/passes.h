@@ -23,7 +23,8 @@ struct Argument;
 // A formula found in the walk, with where it stands in the source.
 struct FoundFormula {
     bool is_inline = false;
-    std::vector<std::string> lines;
+    std::string_view text;           // inline: the formula, in the text being walked
+    std::vector<std::string> lines;  // display: its lines
     std::int64_t first_row = 0, last_row = 0;
     std::int64_t first_column = -1, last_column = -1;
     bool bare = false;  // a drawing, typeset as it stands

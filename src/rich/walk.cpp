@@ -6,6 +6,7 @@
 #include <array>
 
 #include "core/job_state.h"
+#include "io/byte_sets.h"
 #include "io/text_helpers.h"
 #include "rich/commands.h"
 #include "rich/internal.h"
@@ -19,11 +20,7 @@ namespace {
 constexpr int kDeepestNesting = 64;
 
 // Bytes that end a run of plain text.
-const std::array<bool, 256> kSpecial = [] {
-    std::array<bool, 256> special{};
-    for (unsigned char c : std::string_view("\\{}$~-`'&")) special[c] = true;
-    return special;
-}();
+const ByteSet kSpecial = byte_set("\\{}$~-`'&");
 
 // "``" or "`" (and "''" or "'"): the doubled quote or the single one.
 std::size_t quote(std::string_view t, std::size_t pos, std::size_t end, std::string_view doubled,
@@ -126,8 +123,7 @@ std::size_t walk(Walk& w, std::size_t pos, std::size_t end, Place place) {
     const bool may_carry = place.top() && w.nesting == 0 && !w.final;
     const std::string_view t = w.text;
     while (pos < end) {
-        std::size_t run = pos;
-        while (run < end && !kSpecial[static_cast<unsigned char>(t[run])]) ++run;
+        const std::size_t run = next_in_set(t, pos, end, kSpecial);
         if (run > pos && place.top() && !w.r.pass->keeps_text) {
             pos = run;  // a pass that writes no text has nothing to copy
             continue;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "io/byte_sets.h"
+
 namespace kelvarin::wiki {
 
 namespace {
@@ -20,6 +22,9 @@ bool is_block_marker(char c) {
     return c == '*' || c == '-' || c == '+' || c == ':' || c == '>' || c == '<' || c == '|' || c == ',' ||
            c == '#' || c == ' ';
 }
+
+// The bytes that append_text may have to escape.
+const ByteSet kMayNeedEscaping = byte_set("(['|");
 
 }  // namespace
 
@@ -170,8 +175,11 @@ std::string footnote(std::string_view text) {
 }
 
 void append_text(std::string& out, std::string_view text, bool in_cell) {
+    // Most text holds none of the bytes that may need escaping: it is passed
+    // over to the next of them, and appended in whole runs.
     std::size_t done = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    for (std::size_t i = next_in_set(text, 0, text.size(), kMayNeedEscaping); i < text.size();
+         i = next_in_set(text, i + 1, text.size(), kMayNeedEscaping)) {
         const char c = text[i];
         const char next = i + 1 < text.size() ? text[i + 1] : '\0';
         // A pair is escaped at its first byte; so is one that the text
@@ -197,16 +205,19 @@ std::string escape_bars(std::string_view text) {
     return escaped;
 }
 
-std::string escape_line_start(std::string_view line, std::size_t from) {
-    std::string escaped(line);
+void escape_line_start_in_place(std::string& line, std::size_t from) {
     // "//" begins a comment line, which the wiki does not show.
-    const bool comment = from < line.size() && line.substr(from, 2) == "//";
+    const bool comment = from < line.size() && line.compare(from, 2, "//") == 0;
     if (from < line.size() && (is_block_marker(line[from]) || comment)) {
-        escaped.erase(from, 1);
         std::string reference;
         append_reference(reference, line[from]);
-        escaped.insert(from, reference);
+        line.replace(from, 1, reference);
     }
+}
+
+std::string escape_line_start(std::string_view line, std::size_t from) {
+    std::string escaped(line);
+    escape_line_start_in_place(escaped, from);
     return escaped;
 }
 

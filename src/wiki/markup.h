@@ -75,6 +75,8 @@ void append_text(std::string& out, std::string_view text, bool in_cell);
 // reads as a block marker at a line's start ("*", "-", "+", ":", ">", "|",
 // "#") or after a list marker: that byte escaped.
 std::string escape_line_start(std::string_view line, std::size_t from = 0);
+// The same, in place.
+void escape_line_start_in_place(std::string& line, std::size_t from);
 // Text already made wiki text that goes into a table row: its "|" escaped.
 std::string escape_bars(std::string_view text);
 
