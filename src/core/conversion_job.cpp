@@ -58,6 +58,18 @@ void read_naming_directive(JobState& job) {
 
 // Reads every line and routes it. Returns at "\end{document}", at the end of
 // the input or at a read error.
+// Rich mode reads a line's constructs itself; it asks only where the
+// document begins and ends.
+LineMentions document_markers(std::string_view line) {
+    LineMentions m;
+    for (std::size_t at = line.find('\\'); at != std::string_view::npos; at = line.find('\\', at + 1)) {
+        const std::string_view rest = line.substr(at + 1);
+        if (rest.compare(0, 15, "begin{document}") == 0) m.begin_document = true;
+        if (rest.compare(0, 13, "end{document}") == 0) m.end_document = true;
+    }
+    return m;
+}
+
 void read_source(JobState& job, LineInput& in) {
     std::string raw_line;
     while (read_line(in, raw_line)) {
@@ -76,7 +88,7 @@ void read_source(JobState& job, LineInput& in) {
         }
 
         // One pass finds every construct of the line that is looked for.
-        const LineMentions mentions = scan_mentions(line_text);
+        const LineMentions mentions = job.rich_mode ? document_markers(line_text) : scan_mentions(line_text);
 
         // "\begin{document}" is tested first, so a line holding both markers
         // does not end the reading.
@@ -280,6 +292,8 @@ ConversionResult convert_file(const std::string& input_path, const ConversionOpt
     // after any failure the old pair stays as it was. The default mode
     // writes its outputs in place, line by line, following a link at their
     // names, as pages were always made.
+    flush_output(job.wiki);
+    flush_output(equations);
     if (replacing && (!ok || job.wiki.failed || equations.failed)) {
         for (const auto& [out, path] : {std::pair<LineOutput*, const std::string*>{&job.wiki, &names.wiki},
                                         {&equations, &names.equations}})

@@ -78,7 +78,6 @@ void write_equation_document(LineOutput& out,
         add_to_line(out, fmt::kPositionEnd);
         finish_line(out);
     }
-    close_output(out);
 }
 
 }  // namespace kelvarin

@@ -14,7 +14,7 @@
 
 namespace kelvarin {
 
-// Writes the whole document to the opened `out` and closes it. Every page
+// Writes the whole document to the opened `out`; the caller closes it. Every page
 // comment uses `settings.type` as it stands now, at the end of the reading.
 // `figures` (rich mode's figure files to convert) follow \end{document}.
 void write_equation_document(LineOutput& out,

@@ -22,8 +22,11 @@ void note_failure(LineOutput& out) {
     }
 }
 
+// A replacing output's lines go out in writes of about this size.
+constexpr std::size_t kBlockSize = 1 << 16;
+
 // Writes `size` bytes at `p` whole, as far as the file takes them.
-void write_all(LineOutput& out, const char* p, std::size_t size) {
+void write_through(LineOutput& out, const char* p, std::size_t size) {
     // After a failure the rest of the file is lost anyway; trying again on
     // every line would only cost a failing system call per line.
     if (out.fd == -1 || out.failed) return;
@@ -40,9 +43,30 @@ void write_all(LineOutput& out, const char* p, std::size_t size) {
     }
 }
 
+void flush_block(LineOutput& out) {
+    write_through(out, out.block.data(), out.block.size());
+    out.block.clear();
+}
+
+// Hands bytes to the file: at once, or for a replacing output gathered
+// into a block, in the order given either way.
+void write_all(LineOutput& out, const char* p, std::size_t size) {
+    if (!out.in_blocks) {
+        write_through(out, p, size);
+        return;
+    }
+    if (out.block.size() + size > kBlockSize) flush_block(out);
+    if (size >= kBlockSize) {
+        write_through(out, p, size);
+        return;
+    }
+    out.block.append(p, size);
+}
+
 }  // namespace
 
 bool open_output(LineOutput& out, const std::string& path) {
+    out.in_blocks = false;
     out.failed = false;
     out.error_number = 0;
     out.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -87,8 +111,11 @@ void write_line(LineOutput& out,
     finish_line(out);
 }
 
+void flush_output(LineOutput& out) { flush_block(out); }
+
 bool close_output(LineOutput& out) {
     if (out.fd == -1) return !out.failed;
+    flush_block(out);
     errno = 0;
     if (::close(out.fd) != 0) note_failure(out);
     out.fd = -1;
@@ -127,10 +154,13 @@ bool open_replacing_output(LineOutput& out, const std::string& path) {
     }
     // mkostemp makes the file private; the page is an ordinary file.
     ::fchmod(out.fd, default_file_mode());
+    out.in_blocks = true;
+    out.block.reserve(kBlockSize);
     return true;
 }
 
 bool commit_output(LineOutput& out) {
+    if (out.fd != -1) flush_block(out);
     if (out.fd != -1 && !out.failed && ::fsync(out.fd) != 0) note_failure(out);
     bool ok = close_output(out);
     if (ok && ::rename(out.temp_path.c_str(), out.final_path.c_str()) != 0) {
@@ -143,6 +173,7 @@ bool commit_output(LineOutput& out) {
 }
 
 void discard_output(LineOutput& out) {
+    out.block.clear();
     close_output(out);
     if (!out.temp_path.empty()) ::unlink(out.temp_path.c_str());
     out.temp_path.clear();

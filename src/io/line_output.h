@@ -1,6 +1,8 @@
 // The one place that writes a line to a file: its pieces, then CR LF, in one
 // write call, so a reader of the file sees whole lines only and the file grows
-// as the input is read. Line ends are CR LF on every platform.
+// as the input is read. A replacing output, which no one reads before it is
+// complete, gathers its lines into blocks instead. Line ends are CR LF on
+// every platform.
 #ifndef KELVARIN_LINE_OUTPUT_H
 #define KELVARIN_LINE_OUTPUT_H
 
@@ -21,6 +23,8 @@ struct LineOutput {
     std::size_t size = 0;
     std::string temp_path;      // a replacing output: where the lines go until committed
     std::string final_path;     // and the name it then takes
+    bool in_blocks = false;     // lines are gathered in `block` and written a block at a time
+    std::string block;
 };
 
 // Creates or truncates the file. Returns false (nothing opened) on failure.
@@ -49,6 +53,10 @@ inline void write_line(LineOutput& out, std::string_view text) {
     write_line(out, {text});
 }
 inline void write_empty_line(LineOutput& out) { write_line(out, {}); }
+
+// Hands the lines a replacing output has gathered to the file, so that
+// `failed` says whether every line so far reached it.
+void flush_output(LineOutput& out);
 
 // Closes the file; returns true when every line reached it.
 bool close_output(LineOutput& out);
