@@ -64,8 +64,9 @@ LineMentions document_markers(std::string_view line) {
     LineMentions m;
     for (std::size_t at = line.find('\\'); at != std::string_view::npos; at = line.find('\\', at + 1)) {
         const std::string_view rest = line.substr(at + 1);
-        if (rest.compare(0, 15, "begin{document}") == 0) m.begin_document = true;
-        if (rest.compare(0, 13, "end{document}") == 0) m.end_document = true;
+        if (rest.empty()) break;
+        if (rest[0] == 'b' && rest.compare(0, 15, "begin{document}") == 0) m.begin_document = true;
+        if (rest[0] == 'e' && rest.compare(0, 13, "end{document}") == 0) m.end_document = true;
     }
     return m;
 }
