@@ -410,4 +410,22 @@ ChildResult run_child(const ChildCommand& command, const ChildLimits& limits,
     return result;
 }
 
+std::string tool_problem(const ChildResult& result, const std::string& tool, const std::string& said,
+                         double deadline_seconds) {
+    switch (result.end) {
+        case ChildEnd::exited: {
+            if (result.status == 0) return "";
+            std::string first = said.substr(0, said.find('\n'));
+            if (first.size() > 200) first.resize(200);
+            return tool + " failed (exit status " + std::to_string(result.status) + ")" +
+                   (first.empty() ? "" : ": " + first);
+        }
+        case ChildEnd::out_of_time:
+            return tool + " did not finish in " + std::to_string(static_cast<int>(deadline_seconds)) + " s";
+        case ChildEnd::crashed: return tool + " crashed (signal " + std::to_string(result.status) + ")";
+        case ChildEnd::not_started: return tool + " could not be started: " + result.problem;
+        default: return tool + " was stopped";
+    }
+}
+
 }  // namespace kelvarin

@@ -57,6 +57,13 @@ struct ChildResult {
 ChildResult run_child(const ChildCommand& command, const ChildLimits& limits,
                       const std::function<OutputVerdict(std::string_view)>& on_output);
 
+// What a tool's end says went wrong, for a message: its exit status with
+// the first line of what it said (at most 200 bytes), its deadline of
+// `deadline_seconds`, its signal, or why it did not start; "" when it
+// ended well.
+std::string tool_problem(const ChildResult& result, const std::string& tool, const std::string& said,
+                         double deadline_seconds);
+
 // The full path of a program found on PATH (as a shell would find it, without
 // one), or "" when there is none. A name holding "/" is taken as it is.
 std::string find_command(const std::string& name);

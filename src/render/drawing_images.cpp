@@ -63,20 +63,7 @@ std::string run_tool(ChildCommand command, const PaperConfinement& confinement, 
         if (said.size() > 16384) said.erase(0, said.size() - 8192);
         return OutputVerdict::quiet;
     });
-    switch (result.end) {
-        case ChildEnd::exited: {
-            if (result.status == 0) return "";
-            std::string first = said.substr(0, said.find('\n'));
-            if (first.size() > 200) first.resize(200);
-            return tool + " failed (exit status " + std::to_string(result.status) + ")" +
-                   (first.empty() ? "" : ": " + first);
-        }
-        case ChildEnd::out_of_time:
-            return tool + " did not finish in " + std::to_string(static_cast<int>(kToolSeconds)) + " s";
-        case ChildEnd::crashed: return tool + " crashed (signal " + std::to_string(result.status) + ")";
-        case ChildEnd::not_started: return tool + " could not be started: " + result.problem;
-        default: return tool + " was stopped";
-    }
+    return tool_problem(result, tool, said, kToolSeconds);
 }
 
 // The box from the bbox device's last "%%HiResBoundingBox: x0 y0 x1 y1".

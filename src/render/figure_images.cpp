@@ -138,28 +138,6 @@ ChildCommand command_for(Converter converter, const std::string& source, const s
     return command;
 }
 
-// What the tool's end says went wrong, or "".
-std::string tool_problem(const ChildResult& result, const std::string& tool, const std::string& output) {
-    switch (result.end) {
-        case ChildEnd::exited:
-            if (result.status == 0) return "";
-            return tool + " failed (exit status " + std::to_string(result.status) + ")" +
-                   (output.empty() ? "" : ": " + output);
-        case ChildEnd::out_of_time:
-            return tool + " did not finish in " + std::to_string(static_cast<int>(kFigureSeconds)) + " s";
-        case ChildEnd::crashed: return tool + " crashed (signal " + std::to_string(result.status) + ")";
-        case ChildEnd::not_started: return tool + " could not be started: " + result.problem;
-        default: return tool + " was stopped";
-    }
-}
-
-// The first line of what a tool said, for a message.
-std::string first_line(const std::string& text) {
-    std::string line = text.substr(0, text.find('\n'));
-    if (line.size() > 200) line.resize(200);
-    return line;
-}
-
 // Makes one figure's image; returns "" or why not. `changed` is set when
 // the image's bytes are new.
 std::string make_one(const FigureFile& figure, std::size_t k, const FigureJob& job, bool& changed) {
@@ -194,7 +172,7 @@ std::string make_one(const FigureFile& figure, std::size_t k, const FigureJob& j
         if (output.size() < 4096) output.append(chunk.substr(0, 4096 - output.size()));
         return OutputVerdict::quiet;
     });
-    if (std::string problem = tool_problem(result, tool, first_line(output)); !problem.empty())
+    if (std::string problem = tool_problem(result, tool, output, kFigureSeconds); !problem.empty())
         return figure.source + ": " + problem;
     std::error_code ec;
     if (!fs::is_regular_file(made, ec)) return figure.source + ": " + tool + " made no image";
