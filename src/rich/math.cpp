@@ -187,19 +187,20 @@ void wrap_lines(std::string_view base, std::string_view argument, std::vector<st
 
 std::int64_t register_formula(JobState& job, FoundFormula found) {
     EquationRecord rec;
+    rec.is_inline = found.is_inline;
+    rec.first_row = found.first_row;
+    rec.last_row = found.last_row;
+    rec.first_column = found.first_column;
+    rec.last_column = found.last_column;
+    rec.bare = found.bare;
+    rec.postscript = found.postscript;
     if (found.is_inline) {
         // Its one line is its text: a formula met before is only looked up,
         // and a new one is copied once, into the registry.
         EquationLookup where;
         const std::int64_t number = find_equation(job.registry, found.text, where);
         if (number != 0) return number;
-        rec.is_inline = true;
         rec.line_count = 1;
-        rec.first_row = found.first_row;
-        rec.last_row = found.last_row;
-        rec.first_column = found.first_column;
-        rec.last_column = found.last_column;
-        rec.bare = found.bare;
         return add_equation(job.registry, where, found.text, rec);
     }
     // The formula's text as the registry compares it: a display's lines
@@ -210,15 +211,8 @@ std::int64_t register_formula(JobState& job, FoundFormula found) {
         text.append("\\n");
     }
     rec.index = registry_size(job.registry);
-    rec.is_inline = found.is_inline;
     rec.line_count = static_cast<std::int64_t>(found.lines.size());
     rec.lines = std::move(found.lines);
-    rec.first_row = found.first_row;
-    rec.last_row = found.last_row;
-    rec.first_column = found.first_column;
-    rec.last_column = found.last_column;
-    rec.bare = found.bare;
-    rec.postscript = found.postscript;
     return register_equation(job.registry, text, rec);
 }
 
