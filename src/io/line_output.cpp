@@ -43,11 +43,6 @@ void write_through(LineOutput& out, const char* p, std::size_t size) {
     }
 }
 
-void flush_block(LineOutput& out) {
-    write_through(out, out.block.data(), out.block.size());
-    out.block.clear();
-}
-
 // Hands bytes to the file: at once, or for a replacing output gathered
 // into a block, in the order given either way.
 void write_all(LineOutput& out, const char* p, std::size_t size) {
@@ -55,7 +50,7 @@ void write_all(LineOutput& out, const char* p, std::size_t size) {
         write_through(out, p, size);
         return;
     }
-    if (out.block.size() + size > kBlockSize) flush_block(out);
+    if (out.block.size() + size > kBlockSize) flush_output(out);
     if (size >= kBlockSize) {
         write_through(out, p, size);
         return;
@@ -64,6 +59,11 @@ void write_all(LineOutput& out, const char* p, std::size_t size) {
 }
 
 }  // namespace
+
+void flush_output(LineOutput& out) {
+    write_through(out, out.block.data(), out.block.size());
+    out.block.clear();
+}
 
 bool open_output(LineOutput& out, const std::string& path) {
     out.in_blocks = false;
@@ -111,11 +111,10 @@ void write_line(LineOutput& out,
     finish_line(out);
 }
 
-void flush_output(LineOutput& out) { flush_block(out); }
 
 bool close_output(LineOutput& out) {
     if (out.fd == -1) return !out.failed;
-    flush_block(out);
+    flush_output(out);
     errno = 0;
     if (::close(out.fd) != 0) note_failure(out);
     out.fd = -1;
@@ -160,7 +159,7 @@ bool open_replacing_output(LineOutput& out, const std::string& path) {
 }
 
 bool commit_output(LineOutput& out) {
-    if (out.fd != -1) flush_block(out);
+    if (out.fd != -1) flush_output(out);
     if (out.fd != -1 && !out.failed && ::fsync(out.fd) != 0) note_failure(out);
     bool ok = close_output(out);
     if (ok && ::rename(out.temp_path.c_str(), out.final_path.c_str()) != 0) {

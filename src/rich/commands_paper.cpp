@@ -371,13 +371,14 @@ std::size_t def_command(CommandCall& call, const CommandArguments&) {
     if (close == kNoPosition || close >= call.end) return call.unclosed(call.after);
     keep_for_formulas(call, close + 1);
     m.body = std::string(w.text.substr(p + 1, close - p - 1));
+    static constexpr std::string_view kExpansionOrder[] = {"\\noexpand", "\\expandafter", "\\the", "\\csname",
+                                                           "\\unexpanded"};
     const bool edef = call.name == "edef" || call.name == "xdef";
-    m.expandable = expandable_body(m.body) && find_command(name) == nullptr &&
-                   !(edef && (m.body.find("\\noexpand") != std::string::npos ||
-                              m.body.find("\\expandafter") != std::string::npos ||
-                              m.body.find("\\the") != std::string::npos ||
-                              m.body.find("\\csname") != std::string::npos ||
-                              m.body.find("\\unexpanded") != std::string::npos));
+    const bool ordered = edef && std::any_of(std::begin(kExpansionOrder), std::end(kExpansionOrder),
+                                             [&](std::string_view word) {
+                                                 return m.body.find(word) != std::string::npos;
+                                             });
+    m.expandable = expandable_body(m.body) && find_command(name) == nullptr && !ordered;
     w.r.vocabulary.macros[name] = std::move(m);
     return close + 1;
 }
