@@ -13,4 +13,10 @@ bool is_same_file(const std::string& path, const std::string& other) {
     return fs::equivalent(fs::path(path), fs::path(other), ec);
 }
 
+bool lies_within(const std::string& folder, const std::string& real) {
+    if (real == folder) return true;
+    const std::string below = folder == "/" ? "/" : folder + "/";
+    return real.compare(0, below.size(), below) == 0;
+}
+
 }  // namespace kelvarin

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "core/job_state.h"
+#include "io/file_identity.h"
 #include "io/text_helpers.h"
 
 namespace kelvarin {
@@ -68,8 +69,7 @@ Place file_place(const fs::path& root, const fs::path& relative) {
     const fs::path real = fs::canonical(root / relative, ec);
     if (ec || !fs::is_regular_file(real, ec)) return Place::nowhere;
     if (relative.is_absolute() || relative.begin()->string() == "..") return Place::outside;
-    const std::string inside = root.string() == "/" ? "/" : root.string() + "/";
-    return real.string().compare(0, inside.size(), inside) == 0 ? Place::inside : Place::outside;
+    return lies_within(root.string(), real.string()) ? Place::inside : Place::outside;
 }
 
 // The folders a name is looked in: the paper's own, then \graphicspath's.
@@ -96,8 +96,7 @@ bool may_exist(RichState& r, const fs::path& root, const std::string& relative) 
         std::unordered_set<std::string> names;
         std::error_code ec;
         const fs::path real = fs::canonical(root / folder, ec);
-        const std::string inside = root.string() == "/" ? "/" : root.string() + "/";
-        if (!ec && (real == root || real.string().compare(0, inside.size(), inside) == 0))
+        if (!ec && lies_within(root.string(), real.string()))
             for (fs::directory_iterator it(real, ec), end; !ec && it != end; it.increment(ec))
                 names.insert(it->path().filename().string());
         listing = r.figure_folders.emplace(folder, std::move(names)).first;

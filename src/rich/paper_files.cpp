@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "core/job_state.h"
+#include "io/file_identity.h"
 #include "io/text_helpers.h"
 #include "rich/commands.h"
 
@@ -35,8 +36,7 @@ std::string own_file(const std::string& folder, std::string name, std::string_vi
     if (ec) return "";
     const fs::path real = fs::canonical(root / name, ec);
     if (ec || !fs::is_regular_file(real, ec) || fs::file_size(real, ec) > kLargestFile) return "";
-    const std::string inside = root.string() == "/" ? "/" : root.string() + "/";
-    return real.string().compare(0, inside.size(), inside) == 0 ? real.string() : "";
+    return lies_within(root.string(), real.string()) ? real.string() : "";
 }
 
 // Reads the declarations of a file, its lines joined without their comments.
