@@ -50,6 +50,13 @@ std::string strip_extension(std::string_view path) {
     return std::string(path.substr(0, dot));
 }
 
+std::string ascii_lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
 std::string base_name(std::string_view path) {
     std::size_t sep = path.rfind('\\');
     if (sep == std::string_view::npos) sep = path.rfind('/');

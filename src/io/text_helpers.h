@@ -46,6 +46,9 @@ std::string strip_extension(std::string_view path);
 // otherwise the whole path. A backslash wins even when a "/" follows it.
 std::string base_name(std::string_view path);
 
+// The text with A-Z made a-z, independent of the locale; other bytes as they are.
+std::string ascii_lower(std::string_view text);
+
 // Plain decimal, "-" for negatives, independent of the locale.
 std::string int_to_string(std::int64_t value);
 // The same digits appended to `out`, or written at the end of `buffer` and

@@ -42,15 +42,8 @@ constexpr std::size_t kMostGraphicsFolders = 32;
 // that are not there gets one line for the rest.
 constexpr int kMostFigureWarnings = 100;
 
-std::string lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
 FigureKind kind_of(const fs::path& name) {
-    const std::string ext = lower(name.extension().string());
+    const std::string ext = ascii_lower(name.extension().string());
     for (const ExtensionKind& k : kExtensionKinds)
         if (k.extension == ext) return k.kind;
     return FigureKind::unknown;
@@ -181,7 +174,7 @@ std::string image_for(Walk& w, const std::string& source, std::size_t at) {
     if (prefix.size() >= 3 && prefix.compare(prefix.size() - 3, 3, ".eq") == 0) prefix.resize(prefix.size() - 3);
     const std::string stem = prefix + ".fig-" + plain_stem(source);
     const std::string type =
-        kind_of(source) == FigureKind::converted ? ".png" : lower(fs::path(source).extension().string());
+        kind_of(source) == FigureKind::converted ? ".png" : ascii_lower(fs::path(source).extension().string());
     std::string image = stem + type;
     for (int n = 2; std::any_of(list.begin(), list.end(), [&](const FigureToConvert& f) { return f.image == image; });
          ++n)

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "io/text_helpers.h"
 #include "rich/internal.h"
 #include "wiki/markup.h"
 
@@ -56,12 +57,6 @@ std::string capitalised(std::string_view name) {
     return text;
 }
 
-std::string lower(std::string_view name) {
-    std::string text(name);
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 // "Section", "Chapter", "Appendix": how references name a heading's unit.
 // A top-level unit numbered with a letter is an appendix.
 std::string unit_name(const RichState& r, const LabelTarget& t) {
@@ -92,7 +87,7 @@ std::string target_name(const LabelTarget& t, bool capital) {
         case LabelTarget::equation: return capital ? "Equation" : "eq.";
         case LabelTarget::figure: return capital ? "Figure" : "fig.";
         case LabelTarget::table: return capital ? "Table" : "tab.";
-        case LabelTarget::theorem: return capital ? capitalised(t.name) : lower(t.name);
+        case LabelTarget::theorem: return capital ? capitalised(t.name) : ascii_lower(t.name);
         case LabelTarget::item: return capital ? "Item" : "item";
         case LabelTarget::footnote: return capital ? "Footnote" : "footnote";
         default: return "";
