@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -260,6 +261,9 @@ void follow_output(pid_t pid, int output, const ChildLimits& limits,
     auto last_progress = start;
     auto last_output = start;
     bool open_pipe = true;
+    // A tool that closed its output is about to end: look again soon, then
+    // less often, so that its end costs us no idle wait of note.
+    useconds_t pause = 500;
     char buffer[65536];
     for (;;) {
         if (stop_requested()) abandon();
@@ -279,7 +283,8 @@ void follow_output(pid_t pid, int output, const ChildLimits& limits,
         }
         if (!open_pipe) {
             // Output closed but the child lives on: wait for it in short steps.
-            usleep(20000);
+            usleep(pause);
+            pause = std::min<useconds_t>(pause * 2, 20000);
             continue;
         }
         pollfd p{output, POLLIN, 0};

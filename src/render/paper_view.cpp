@@ -79,9 +79,10 @@ std::string with_home_spelled_out(const std::string& value, const std::string& h
 
 // What kpsewhich prints for `argument`, run in our own environment; "" when
 // it cannot be run.
-std::string ask_kpsewhich(const std::string& kpsewhich, const std::string& argument) {
+std::string ask_kpsewhich(const std::string& kpsewhich, const std::vector<std::string>& arguments) {
     ChildCommand command;
-    command.argv = {kpsewhich, argument};
+    command.argv = {kpsewhich};
+    command.argv.insert(command.argv.end(), arguments.begin(), arguments.end());
     std::string output;
     ChildLimits limits;
     limits.deadline_seconds = 20;
@@ -124,12 +125,24 @@ void prepare_environment(const std::string& scratch, const std::string& latex, P
     // kpsewhich beside latex, asked in the user's own environment, says where
     // the TeX installation and the user's personal tree are.
     const std::string kpsewhich = (fs::path(latex).parent_path() / "kpsewhich").string();
-    const std::string personal = ask_kpsewhich(kpsewhich, "--expand-var=$TEXMFHOME");
+    // One run answers both questions, a line each (the variable first);
+    // should it not give exactly two lines, each is asked alone.
+    const std::string home_question = "--expand-var=$TEXMFHOME";
+    const std::string trees_question =
+        "--expand-braces=$TEXMF:$TEXMFCNF:$TEXMFROOT:$TEXMFSYSVAR:$TEXMFSYSCONFIG:$TEXMFLOCAL:$TEXMFDIST:$TEXMFMAIN";
+    std::string personal = ask_kpsewhich(kpsewhich, {home_question, trees_question});
+    std::string trees;
+    const std::size_t line_end = personal.find('\n');
+    if (line_end != std::string::npos && personal.find('\n', line_end + 1) == std::string::npos) {
+        trees = personal.substr(line_end + 1);
+        personal.resize(line_end);
+    } else {
+        personal = ask_kpsewhich(kpsewhich, {home_question});
+        trees = ask_kpsewhich(kpsewhich, {trees_question});
+    }
     if (!personal.empty() && personal.find_first_of("{}$:") == std::string::npos)
         c.environment.push_back("TEXMFHOME=" + personal);
-    add_folders_of(ask_kpsewhich(kpsewhich, "--expand-braces=$TEXMF:$TEXMFCNF:$TEXMFROOT:$TEXMFSYSVAR:"
-                                            "$TEXMFSYSCONFIG:$TEXMFLOCAL:$TEXMFDIST:$TEXMFMAIN"),
-                   tex_folders);
+    add_folders_of(trees, tex_folders);
     for (const std::string& entry : c.environment) {
         const std::size_t equals = entry.find('=');
         if (entry.compare(0, equals, "PATH") != 0) add_folders_of(entry.substr(equals + 1), tex_folders);
