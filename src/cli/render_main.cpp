@@ -27,6 +27,7 @@
 #include <sstream>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "render/child_process.h"
@@ -34,6 +35,7 @@
 #include "render/figure_images.h"
 #include "render/incremental.h"
 #include "render/interruption.h"
+#include "render/preamble_format.h"
 #include "render/progress.h"
 #include "render/render_passes.h"
 #include "render/scratch_folder.h"
@@ -333,8 +335,37 @@ int render_document(const Arguments& args, const std::string& document, const st
         if (!job.latex.confinement.note.empty()) say("note: " + job.latex.confinement.note);
     }
 
+    // latex starts from the preamble dumped before, when nothing it was made
+    // from has changed; otherwise a new one is dumped beside the run, for
+    // the renders after this one.
+    FormatCache cache;
+    std::string format_key_now;
+    if (!incremental.todo.pages.empty() && document_begin_line(doc) < doc.head.size()) {
+        cache = open_format_cache();
+        if (!cache.folder.empty()) {
+            format_key_now = format_key(doc, job.latex, job.scratch);
+            if (!args.incremental.force) job.latex.format = kept_format(cache, format_key_now, job.scratch);
+        }
+    }
+    std::thread dumping;
+    if (!format_key_now.empty() && job.latex.format.empty()) {
+        const std::string folder = (std::filesystem::path(job.scratch) / "format").string();
+        try {
+            dumping = std::thread([&doc, &job, &cache, &format_key_now, folder] {
+                try {
+                    make_format(doc, job.latex, cache, format_key_now, folder, job.scratch);
+                } catch (...) {
+                    // No format kept: the next render reads the preamble again.
+                }
+            });
+        } catch (const std::system_error&) {
+            // No thread to be had: no format this time.
+        }
+    }
+
     Progress progress = make_progress(incremental.todo.pages.size());
     const RenderOutcome outcome = render_formulas(incremental.todo, job, progress);
+    if (dumping.joinable()) dumping.join();
     const FigureOutcome figured = make_figures(figures, job);
     remove_scratch_folders();
     clear_progress(progress);

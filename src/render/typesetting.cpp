@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "render/interruption.h"
 #include "render/latex_output.h"
 #include "render/unclosed_group.h"
 
@@ -12,9 +13,30 @@ namespace kelvarin {
 
 namespace fs = std::filesystem;
 
-namespace {
+const char* const kLatexJobName = "kelvarin-formulas";
 
-const char* const kJobName = "kelvarin-formulas";
+std::size_t document_begin_line(const EquationPages& doc) {
+    for (std::size_t i = 0; i < doc.head.size(); ++i)
+        if (doc.head[i] == "\\begin{document}") return i;
+    return doc.head.size();
+}
+
+ChildCommand latex_command(const LatexSetup& setup, const std::string& run_folder,
+                           const std::vector<std::string>& options, const std::string& file) {
+    ChildCommand command;
+    command.argv = {setup.latex};
+    command.argv.insert(command.argv.end(), options.begin(), options.end());
+    command.argv.insert(command.argv.end(), {"-interaction=nonstopmode", "-file-line-error", "-no-shell-escape",
+                                             "-output-directory=" + run_folder, file});
+    command.environment = {setup.trust_paper ? "openin_any=a" : "openin_any=p", "openout_any=p",
+                           // long lines, so that a message is not cut in two
+                           "max_print_line=1000"};
+    confine_command(command, setup.confinement);
+    if (command.directory.empty()) command.directory = setup.paper_folder;
+    return command;
+}
+
+namespace {
 
 // How many times the preamble's own time a formula may keep latex (when that
 // is more than the limit given).
@@ -39,10 +61,14 @@ constexpr double kPreambleSilenceSeconds = 10;
 // to the page): a page shipped behind the markers' back carries the mark of
 // the formula that shipped it, and a formula that changes the register
 // leaves its page without its own mark.
+//
+// From a format, which holds the preamble, the head is read from its
+// "\begin{document}" on.
 bool write_job(const EquationPages& doc, const std::vector<std::size_t>& chosen, const std::string& nonce,
-               const fs::path& path) {
+               bool from_format, const fs::path& path) {
     std::ofstream tex(path, std::ios::binary | std::ios::trunc);
-    for (const std::string& line : doc.head) tex << line << '\n';
+    for (std::size_t i = from_format ? document_begin_line(doc) : 0; i < doc.head.size(); ++i)
+        tex << doc.head[i] << '\n';
     tex << "\\def\\kelvarinnonce{" << nonce << "}%\n"
         << "\\let\\kelvarinmessage\\message\\let\\kelvarininteraction\\interactionmode\n"
         << "\\let\\kelvarinimmediate\\immediate\\let\\kelvarinwrite\\write\n"
@@ -87,7 +113,7 @@ std::string preamble_place(const std::string& message, const std::string& file, 
         for (std::size_t i = 0; !wanted.empty() && i < doc.head.size(); ++i)
             if (doc.head[i].find(wanted) != std::string::npos) return at(i);
     }
-    const bool in_job = file.empty() ? line > 0 : fs::path(file).filename() == std::string(kJobName) + ".tex";
+    const bool in_job = file.empty() ? line > 0 : fs::path(file).filename() == std::string(kLatexJobName) + ".tex";
     if (in_job && line >= 1 && static_cast<std::size_t>(line) <= doc.head.size()) {
         std::size_t index = static_cast<std::size_t>(line - 1);
         // Without a file name the line is that of the innermost file latex
@@ -358,21 +384,18 @@ LatexRun typeset_formulas(const EquationPages& doc, const std::vector<std::size_
                           const std::function<void(std::size_t)>& on_ended) {
     LatexRun run;
     run.formulas.resize(chosen.size());
-    run.dvi = (fs::path(run_folder) / (std::string(kJobName) + ".dvi")).string();
-    const fs::path job = fs::path(run_folder) / (std::string(kJobName) + ".tex");
-    if (!write_job(doc, chosen, setup.nonce, job)) {
+    run.dvi = (fs::path(run_folder) / (std::string(kLatexJobName) + ".dvi")).string();
+    const fs::path job = fs::path(run_folder) / (std::string(kLatexJobName) + ".tex");
+    const bool from_format = !setup.format.empty() && document_begin_line(doc) < doc.head.size();
+    if (!write_job(doc, chosen, setup.nonce, from_format, job)) {
         run.blocking_problem = "cannot write " + job.string() + " (is the temporary folder's disk full?)";
         return run;
     }
 
-    ChildCommand command;
-    command.argv = {setup.latex, "-interaction=nonstopmode", "-file-line-error", "-no-shell-escape",
-                    "-output-directory=" + run_folder, std::string(kJobName) + ".tex"};
-    command.environment = {setup.trust_paper ? "openin_any=a" : "openin_any=p", "openout_any=p",
-                           // long lines, so that a message is not cut in two
-                           "max_print_line=1000"};
-    confine_command(command, setup.confinement);
-    if (command.directory.empty()) command.directory = setup.paper_folder;
+    const ChildCommand command =
+        latex_command(setup, run_folder,
+                      from_format ? std::vector<std::string>{"-fmt=" + setup.format} : std::vector<std::string>{},
+                      std::string(kLatexJobName) + ".tex");
 
     ChildLimits child_limits;
     child_limits.deadline_seconds = limits.deadline_seconds;
@@ -392,6 +415,13 @@ LatexRun typeset_formulas(const EquationPages& doc, const std::vector<std::size_
     finish_latex_output(reader, events);
     read_events(reading, events);
     run.blocking_problem = blocking_problem(reading);
+    if (from_format && !run.ready && !stop_requested()) {
+        // The format holds a preamble that typeset cleanly: a run from it
+        // that never got past \begin{document} could not load it.
+        LatexSetup plain = setup;
+        plain.format.clear();
+        return typeset_formulas(doc, chosen, plain, run_folder, limits, on_ended);
+    }
     return run;
 }
 

@@ -31,6 +31,7 @@ struct LatexSetup {
     std::string nonce;         // letters and digits that latex's own echo of the source cannot hold
     bool trust_paper = false;  // let latex read any file the user can
     PaperConfinement confinement;  // where latex runs and what it may reach (see confine_paper)
+    std::string format;        // the preamble dumped (see preamble_format.h), as latex's -fmt takes it; "" none
 };
 
 struct FormulaOutcome {
@@ -66,9 +67,24 @@ constexpr int kMostPagesPerFormula = 4;
 // its own page whatever else was shipped. Never 0, which no page then holds.
 std::int32_t page_mark(const std::string& nonce, std::size_t k);
 
+// The name latex is given for the document it typesets.
+extern const char* const kLatexJobName;
+
+// The index of the head's "\begin{document}" line, where the preamble
+// ends; the head's size when it has no such line of its own.
+std::size_t document_begin_line(const EquationPages& doc);
+
+// latex as `setup` says, confined, writing into `run_folder`, with
+// `options` before the file it reads (found in `run_folder`).
+ChildCommand latex_command(const LatexSetup& setup, const std::string& run_folder,
+                           const std::vector<std::string>& options, const std::string& file);
+
 // Typesets the head of `doc` and the pages `chosen` (indexes into doc.pages)
 // in `run_folder`, which receives every file latex writes. `on_ended` is
 // called with the number of chosen formulas ended so far, as they end.
+// With a format, latex starts from it and reads the head from its
+// "\begin{document}" on; should it not get there, as from a format that
+// this latex cannot load, the run is made again without it.
 LatexRun typeset_formulas(const EquationPages& doc, const std::vector<std::size_t>& chosen,
                           const LatexSetup& setup, const std::string& run_folder, const RunLimits& limits,
                           const std::function<void(std::size_t)>& on_ended);
