@@ -252,6 +252,15 @@ bool find_failures(Passes& passes) {
             return true;
         }
         first = false;
+        // The formulas before the run's first fault are typeset as in a
+        // clean run: their images come from it, when latex went through to
+        // the end (so that its DVI file is whole), and the second pass
+        // leaves them.
+        if (run.done && run.child.end == ChildEnd::exited) {
+            std::vector<std::size_t> ks;
+            while (ks.size() < pending.size() && judged[ks.size()].verdict == Verdict::clean) ks.push_back(ks.size());
+            make_images_of(passes, run, pending, ks);
+        }
         std::vector<std::size_t> unreached;
         for (std::size_t k = 0; k < pending.size(); ++k) {
             if (judged[k].verdict == Verdict::failed) passes.failed[pending[k]] = judged[k].message;

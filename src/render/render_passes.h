@@ -8,6 +8,7 @@
 //    makes no progress in it (a formula that loops), that formula failed and
 //    a new run picks up after it. When the first run is clean, its images
 //    are made and that is all.
+//    Each run's formulas before its first failure get their images from it.
 // 2. Typeset again without the failures. A clean run is the one the images
 //    come from. Should that run still hold a fault, the formulas before it
 //    (clean in that run) get their images from it, the fault is a failure,
