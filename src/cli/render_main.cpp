@@ -321,17 +321,43 @@ int render_document(const Arguments& args, const std::string& document, const st
     find_drawing_tools(doc, job);
     if (!(error = prepare_output(args, document, job)).empty()) return cannot(error);
 
-    std::vector<std::string> notes;
-    IncrementalRun incremental = plan_incremental(doc, document, job, args.incremental, notes);
-    for (const std::string& note : notes) say(label + note);
     job.scratch = make_scratch_folder(error);
     if (job.scratch.empty()) return cannot(error);
     claim_scratch_folder(job.scratch);
-    // An unchanged document typesets nothing, and needs no view of its folder.
+    // The confinement (asking kpsewhich, reading the paper's folder) is
+    // made while the manifest is read, on another core: a render of a few
+    // changed formulas waits for the longer of the two, not for both. An
+    // unchanged document typesets nothing and does not use it.
+    bool confined = false;
+    std::string confine_error;
+    std::thread confining;
+    const auto confine = [&] {
+        try {
+            confined = confine_paper(job.latex.paper_folder, job.scratch, job.latex.latex, args.trust_paper,
+                                     job.latex.confinement, confine_error);
+        } catch (const std::exception& e) {
+            confine_error = e.what();
+        }
+    };
+    if (!doc.pages.empty() || !figures.empty()) {
+        try {
+            confining = std::thread(confine);
+        } catch (const std::system_error&) {
+            confine();  // no thread to be had: now, here
+        }
+    }
+    std::vector<std::string> notes;
+    IncrementalRun incremental;
+    try {
+        incremental = plan_incremental(doc, document, job, args.incremental, notes);
+    } catch (...) {
+        if (confining.joinable()) confining.join();
+        throw;
+    }
+    if (confining.joinable()) confining.join();
+    for (const std::string& note : notes) say(label + note);
     if (!incremental.todo.pages.empty() || !figures.empty()) {
-        if (!confine_paper(job.latex.paper_folder, job.scratch, job.latex.latex, args.trust_paper,
-                           job.latex.confinement, error))
-            return cannot(error);
+        if (!confined) return cannot(confine_error);
         if (!job.latex.confinement.note.empty()) say("note: " + job.latex.confinement.note);
     }
 
