@@ -77,19 +77,26 @@ long long modified(const std::string& path) {
     return static_cast<long long>(st.st_mtim.tv_sec);
 }
 
+// A paper with a style file of its own, converted and rendered once: the
+// render keeps a format of its preamble. Returns the image's name.
+std::string render_first(const Sandbox& box, const CacheFolder& cache) {
+    write_file(box.path("mine.sty"), "\\newcommand{\\vv}{\\mathbf{v}}\n");
+    convert(box, "Let $\\vv + 1$.\n");
+    const RunResult r = render(box.dir, {"paper.eq.tex"});
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_EQ(cache.kept(".fmt").size(), 1u);
+    EXPECT_EQ(cache.kept(".inputs").size(), 1u);
+    return image_of(box);
+}
+
 }  // namespace
 
 TEST(RenderFormat, ImagesFromAKeptFormatAreTheBytesOfAFreshRun) {
     REQUIRE_TEX();
     CacheFolder cache;
     Sandbox box;
-    write_file(box.path("mine.sty"), "\\newcommand{\\vv}{\\mathbf{v}}\n");
-    convert(box, "Let $\\vv + 1$.\n");
-    RunResult r = render(box.dir, {"paper.eq.tex"});
-    ASSERT_EQ(r.exit_status, 0) << r.err;
-    const std::string name = image_of(box);
+    const std::string name = render_first(box, cache);
     const std::string first = read_file(box.path(name));
-    ASSERT_EQ(cache.kept(".fmt").size(), 1u);
     ASSERT_EQ(cache.kept(".inputs").size(), 1u);
 
     // The next render of the same paper starts from the kept format (and
@@ -97,7 +104,7 @@ TEST(RenderFormat, ImagesFromAKeptFormatAreTheBytesOfAFreshRun) {
     const std::string inputs = cache.kept(".inputs")[0];
     set_old(inputs);
     fs::remove(box.path(name));
-    r = render(box.dir, {"paper.eq.tex"});
+    const RunResult r = render(box.dir, {"paper.eq.tex"});
     ASSERT_EQ(r.exit_status, 0) << r.err;
     EXPECT_GT(modified(inputs), 1000000000LL) << "the kept format was not used";
     EXPECT_EQ(read_file(box.path(name)), first);
@@ -108,10 +115,7 @@ TEST(RenderFormat, AnEditedStyleFileIsReadAgain) {
     REQUIRE_TEX();
     CacheFolder cache;
     Sandbox box;
-    write_file(box.path("mine.sty"), "\\newcommand{\\vv}{\\mathbf{v}}\n");
-    convert(box, "Let $\\vv + 1$.\n");
-    ASSERT_EQ(render(box.dir, {"paper.eq.tex"}).exit_status, 0);
-    ASSERT_EQ(cache.kept(".fmt").size(), 1u);
+    render_first(box, cache);
 
     // The style file changes, and so does the formula: its image must be
     // made with the new definition, as in a folder never rendered before.
@@ -133,10 +137,7 @@ TEST(RenderFormat, AFormatLatexCannotLoadCostsOnlyTime) {
     REQUIRE_TEX();
     CacheFolder cache;
     Sandbox box;
-    write_file(box.path("mine.sty"), "\\newcommand{\\vv}{\\mathbf{v}}\n");
-    convert(box, "Let $\\vv + 1$.\n");
-    ASSERT_EQ(render(box.dir, {"paper.eq.tex"}).exit_status, 0);
-    const std::string name = image_of(box);
+    const std::string name = render_first(box, cache);
     const std::string first = read_file(box.path(name));
     ASSERT_EQ(cache.kept(".fmt").size(), 1u);
 
