@@ -93,9 +93,9 @@ std::string image_extension(const std::string& image_name) {
     return dot == std::string::npos ? std::string() : image_name.substr(dot + 1);
 }
 
-bool is_plain_file_name(const std::string& name) {
+bool is_plain_file_name(std::string_view name) {
     return !name.empty() && name != "." && name != ".." &&
-           name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
+           name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
 }
 
 }  // namespace kelvarin
