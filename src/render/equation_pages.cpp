@@ -9,15 +9,16 @@ namespace {
 namespace fmt = equation_format;
 using fmt::kHeader;
 
-std::vector<std::string> split_lines(const std::string& bytes) {
-    std::vector<std::string> lines;
+// The lines of `bytes`, without their line ends; views into `bytes`.
+std::vector<std::string_view> split_lines(const std::string& bytes) {
+    std::vector<std::string_view> lines;
     std::size_t start = 0;
     while (start < bytes.size()) {
         std::size_t end = bytes.find('\n', start);
         if (end == std::string::npos) end = bytes.size();
-        std::string line = bytes.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(std::move(line));
+        std::string_view line(bytes.data() + start, end - start);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        lines.push_back(line);
         start = end + 1;
     }
     return lines;
@@ -26,12 +27,12 @@ std::vector<std::string> split_lines(const std::string& bytes) {
 // Splits "% <image name> - <position>". The image name may itself hold
 // " - " (a source called "a - b.tex", or an odd type), so the position is
 // found from the end.
-bool parse_page_comment(const std::string& line, FormulaPage& page) {
+bool parse_page_comment(std::string_view line, FormulaPage& page) {
     const std::size_t block = line.rfind(fmt::kBlockPosition);
     const std::size_t inl = line.rfind(fmt::kInlinePosition);
     std::size_t cut = std::string::npos;
-    if (block != std::string::npos) cut = block;
-    if (inl != std::string::npos && (cut == std::string::npos || inl > cut)) cut = inl;
+    if (block != std::string_view::npos) cut = block;
+    if (inl != std::string_view::npos && (cut == std::string::npos || inl > cut)) cut = inl;
     const std::size_t lead = fmt::kCommentLead.size();
     if (cut == std::string::npos || cut < lead) return false;
     page.image_name = line.substr(lead, cut - lead);
@@ -42,7 +43,7 @@ bool parse_page_comment(const std::string& line, FormulaPage& page) {
 }  // namespace
 
 bool parse_equation_pages(const std::string& bytes, EquationPages& doc, std::string& error) {
-    const std::vector<std::string> lines = split_lines(bytes);
+    const std::vector<std::string_view> lines = split_lines(bytes);
     std::size_t header = std::string::npos;
     for (std::size_t i = 0; i + kHeader.size() <= lines.size() && header == std::string::npos; ++i) {
         bool match = true;
@@ -56,7 +57,7 @@ bool parse_equation_pages(const std::string& bytes, EquationPages& doc, std::str
     const std::size_t body = header + kHeader.size();
     doc.head.assign(lines.begin(), lines.begin() + static_cast<long>(body));
     for (std::size_t i = body; i < lines.size(); ++i) {
-        const std::string& line = lines[i];
+        const std::string_view line = lines[i];
         if (line == fmt::kDocumentEnd) return true;
         if (line.compare(0, fmt::kCommentLead.size(), fmt::kCommentLead) == 0) {
             FormulaPage page;
@@ -72,7 +73,7 @@ bool parse_equation_pages(const std::string& bytes, EquationPages& doc, std::str
             }
             continue;
         }
-        doc.pages.back().lines.push_back(line);
+        doc.pages.back().lines.emplace_back(line);
     }
     error = "the document has no \\end{document} line";
     return false;
@@ -80,11 +81,14 @@ bool parse_equation_pages(const std::string& bytes, EquationPages& doc, std::str
 
 bool is_postscript_drawing(const FormulaPage& page) {
     if (page.lines.size() < 2 || image_extension(page.image_name) != "png") return false;
-    const std::string& first = page.lines[1];  // after the page comment
-    for (std::string_view name : fmt::kPostScriptDrawings) {
-        const std::string begin = "\\begin{" + std::string(name) + "}";
-        if (first.compare(0, begin.size(), begin) == 0) return true;
-    }
+    const std::string_view first = page.lines[1];  // after the page comment
+    constexpr std::string_view begin = "\\begin{";
+    if (first.compare(0, begin.size(), begin) != 0) return false;
+    // "\begin{" and the name and "}"
+    const std::string_view rest = first.substr(begin.size());
+    for (std::string_view name : fmt::kPostScriptDrawings)
+        if (rest.size() > name.size() && rest.compare(0, name.size(), name) == 0 && rest[name.size()] == '}')
+            return true;
     return false;
 }
 
