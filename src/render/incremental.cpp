@@ -154,10 +154,10 @@ IncrementalRun plan_incremental(const EquationPages& doc, const std::string& doc
         notes.push_back(run.manifest_path + ": " + problem + "; not trusted, so every image is made again");
     run.manifest_current = problem.empty() && something_at(run.manifest_path);
 
-    const std::string head = head_digest(doc, job.options, job.latex.trust_paper);
+    const Sha256 recipe_start = recipe_digest_start(head_digest(doc, job.options, job.latex.trust_paper));
     for (std::size_t i = 0; i < doc.pages.size(); ++i) {
         const FormulaPage& page = doc.pages[i];
-        run.recipes.push_back(recipe_digest(head, page));
+        run.recipes.push_back(recipe_digest(recipe_start, page));
         const std::string path = image_path(out_dir, page.image_name);
         const auto entry = run.manifest.images.find(page.image_name);
         const bool listed_so = entry != run.manifest.images.end() && entry->second.recipe == run.recipes.back();

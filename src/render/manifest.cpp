@@ -227,9 +227,14 @@ std::string head_digest(const EquationPages& doc, const RenderOptions& options, 
     return sha256_finish_hex(digest);
 }
 
-std::string recipe_digest(const std::string& head, const FormulaPage& page) {
+Sha256 recipe_digest_start(const std::string& head) {
     Sha256 digest;
     add_field(digest, head);
+    return digest;
+}
+
+std::string recipe_digest(const Sha256& start, const FormulaPage& page) {
+    Sha256 digest = start;
     // "type " and the image's extension, as one field.
     const std::size_t dot = page.image_name.rfind('.');
     const std::string_view type =
