@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "io/sha256.h"
 #include "render/equation_pages.h"
@@ -52,6 +53,12 @@ struct Manifest {
     // When the manifest read was last written (nanoseconds since the epoch;
     // -1 when none was read): every image digest in it held then.
     std::int64_t written_ns = -1;
+    // The manifest read, above its "end" line, and its digest's state at
+    // every kDigestStateBytes of it: a manifest written again after a small
+    // change is the same text up to that change, and its digest is taken
+    // from there on only.
+    std::string read_text;
+    std::vector<Sha256> read_text_states;
 };
 
 // The manifest's path for `document` (a path to "paper.eq.tex") in `out_dir`:
