@@ -151,7 +151,7 @@ void sha256_add(Sha256& digest, std::string_view bytes) {
             continue;
         }
         const std::size_t take = std::min(n, 64 - digest.filled);
-        for (std::size_t i = 0; i < take; ++i) digest.block[digest.filled + i] = p[i];
+        std::copy(p, p + take, digest.block.begin() + static_cast<std::ptrdiff_t>(digest.filled));
         digest.filled += take;
         p += take;
         n -= take;
@@ -171,11 +171,11 @@ std::string sha256_finish_hex(Sha256& digest) {
     for (int i = 0; i < 8; ++i) tail[zeros + static_cast<std::size_t>(i)] = static_cast<unsigned char>(bits >> (56 - 8 * i));
     sha256_add(digest, std::string_view(reinterpret_cast<const char*>(tail), zeros + 8));
     static const char kHex[] = "0123456789abcdef";
-    std::string hex;
-    hex.reserve(64);
+    char hex[64];
+    char* at = hex;
     for (std::uint32_t word : digest.state)
-        for (int shift = 28; shift >= 0; shift -= 4) hex += kHex[(word >> shift) & 0xf];
-    return hex;
+        for (int shift = 28; shift >= 0; shift -= 4) *at++ = kHex[(word >> shift) & 0xf];
+    return std::string(hex, sizeof hex);
 }
 
 }  // namespace kelvarin
