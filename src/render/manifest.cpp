@@ -122,12 +122,17 @@ std::string digest_noting_states(std::string_view text, std::vector<Sha256>& sta
 // The SHA-256 of `text`, begun from the last state noted of `read` that lies
 // within what `text` shares with it from its start.
 std::string digest_after_read(std::string_view text, std::string_view read, const std::vector<Sha256>& states) {
-    const std::size_t common = static_cast<std::size_t>(
-        std::mismatch(text.begin(), text.end(), read.begin(), read.end()).first - text.begin());
     Sha256 digest;
     std::size_t at = 0;
     if (!states.empty()) {
-        const std::size_t state = std::min(common / kDigestStateBytes, states.size() - 1);
+        // Step by step while both texts hold the same bytes: a state is
+        // taken only after bytes the text shares with the one read.
+        const std::size_t whole_steps = std::min(text.size(), read.size()) / kDigestStateBytes;
+        std::size_t state = 0;
+        while (state < whole_steps && state + 1 < states.size() &&
+               text.substr(state * kDigestStateBytes, kDigestStateBytes) ==
+                   read.substr(state * kDigestStateBytes, kDigestStateBytes))
+            ++state;
         digest = states[state];
         at = state * kDigestStateBytes;
     }
