@@ -19,15 +19,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The image's path in the output folder, as fs::path's "/" makes it (the
-// name is a plain file name), without building paths for each of thousands.
+// Sets `path` to the image's path in the output folder, as fs::path's "/"
+// makes it (the name is a plain file name). One string serves thousands of
+// images, where a path was built for each.
+void set_image_path(std::string& path, const std::string& out_dir, const std::string& name) {
+    path = out_dir;
+    if (!path.empty() && path.back() != '/') path.push_back('/');
+    path.append(name);
+}
+
 std::string image_path(const std::string& out_dir, const std::string& name) {
-    if (out_dir.empty()) return name;
     std::string path;
-    path.reserve(out_dir.size() + 1 + name.size());
-    path.append(out_dir);
-    if (out_dir.back() != '/') path.push_back('/');
-    return path.append(name);
+    set_image_path(path, out_dir, name);
+    return path;
 }
 
 // Whether anything stands at the path, a dangling link too. (A status too
@@ -78,8 +82,10 @@ void settle_unused(IncrementalRun& run, const EquationPages& doc, const std::set
 
 // Entries of images that are gone vouch for nothing.
 void forget_missing(Manifest& manifest, const std::string& out_dir) {
+    std::string path;
     for (auto it = manifest.images.begin(); it != manifest.images.end();) {
-        if (something_at(image_path(out_dir, it->first)))
+        set_image_path(path, out_dir, it->first);
+        if (something_at(path))
             ++it;
         else
             it = manifest.images.erase(it);
@@ -154,11 +160,12 @@ IncrementalRun plan_incremental(const EquationPages& doc, const std::string& doc
         notes.push_back(run.manifest_path + ": " + problem + "; not trusted, so every image is made again");
     run.manifest_current = problem.empty() && something_at(run.manifest_path);
 
+    std::string path;
     const Sha256 recipe_start = recipe_digest_start(head_digest(doc, job.options, job.latex.trust_paper));
     for (std::size_t i = 0; i < doc.pages.size(); ++i) {
         const FormulaPage& page = doc.pages[i];
         run.recipes.push_back(recipe_digest(recipe_start, page));
-        const std::string path = image_path(out_dir, page.image_name);
+        set_image_path(path, out_dir, page.image_name);
         const auto entry = run.manifest.images.find(page.image_name);
         const bool listed_so = entry != run.manifest.images.end() && entry->second.recipe == run.recipes.back();
         const auto failure = run.manifest.failures.find(page.image_name);
