@@ -40,6 +40,19 @@ bool parse_page_comment(std::string_view line, FormulaPage& page) {
     return true;
 }
 
+bool is_page_comment(std::string_view line) {
+    return line.compare(0, fmt::kCommentLead.size(), fmt::kCommentLead) == 0;
+}
+
+// The number of lines of the page whose comment is lines[first]: to the next
+// page comment or the document's end. Its lines are then copied into room
+// made once.
+std::size_t lines_of_page(const std::vector<std::string_view>& lines, std::size_t first) {
+    std::size_t end = first + 1;
+    while (end < lines.size() && lines[end] != fmt::kDocumentEnd && !is_page_comment(lines[end])) ++end;
+    return end - first;
+}
+
 }  // namespace
 
 bool parse_equation_pages(const std::string& bytes, EquationPages& doc, std::string& error) {
@@ -59,8 +72,9 @@ bool parse_equation_pages(const std::string& bytes, EquationPages& doc, std::str
     for (std::size_t i = body; i < lines.size(); ++i) {
         const std::string_view line = lines[i];
         if (line == fmt::kDocumentEnd) return true;
-        if (line.compare(0, fmt::kCommentLead.size(), fmt::kCommentLead) == 0) {
+        if (is_page_comment(line)) {
             FormulaPage page;
+            page.lines.reserve(lines_of_page(lines, i));
             if (!parse_page_comment(line, page)) {
                 error = "line " + std::to_string(i + 1) + ": page comment without a source position";
                 return false;
