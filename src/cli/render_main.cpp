@@ -24,7 +24,6 @@
 #include <fstream>
 #include <random>
 #include <set>
-#include <sstream>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -226,11 +225,13 @@ std::string load_document(const std::string& document, const std::string& label,
                           std::set<std::string>& formats, std::vector<FigureFile>& figures) {
     std::ifstream in(document, std::ios::binary);
     if (!in) return "cannot read '" + document + "'";
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
+    // Read once, where the stream's str() made a copy of it for each parser.
+    std::string bytes;
+    char chunk[1 << 16];
+    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) bytes.append(chunk, static_cast<std::size_t>(in.gcount()));
     std::string error;
-    if (!parse_equation_pages(bytes.str(), doc, error)) return document + ": " + error;
-    if (!parse_figure_list(bytes.str(), figures, error)) return document + ": " + error;
+    if (!parse_equation_pages(bytes, doc, error)) return document + ": " + error;
+    if (!parse_figure_list(bytes, figures, error)) return document + ": " + error;
     for (const FormulaPage& page : doc.pages) {
         const std::string ext = image_extension(page.image_name);
         if (ext != "gif" && ext != "png" && ext != "svg")

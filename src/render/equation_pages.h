@@ -5,6 +5,7 @@
 #define KELVARIN_EQUATION_PAGES_H
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kelvarin {
@@ -35,7 +36,7 @@ std::string image_extension(const std::string& image_name);
 
 // Whether the name can be written as a file of its own in the output folder:
 // not empty, no "/" or NUL, not "." or "..".
-bool is_plain_file_name(const std::string& name);
+bool is_plain_file_name(std::string_view name);
 
 }  // namespace kelvarin
 

@@ -93,7 +93,7 @@ std::string read_whole(const std::string& path) {
     return bytes.str();
 }
 
-bool starts_with(const std::string& text, std::string_view lead) {
+bool starts_with(std::string_view text, std::string_view lead) {
     return text.compare(0, lead.size(), lead) == 0;
 }
 
@@ -189,36 +189,48 @@ std::string make_one(const FigureFile& figure, std::size_t k, const FigureJob& j
 }  // namespace
 
 bool parse_figure_list(const std::string& bytes, std::vector<FigureFile>& figures, std::string& error) {
-    std::istringstream in(bytes);
-    std::string line;
     bool after_end = false;
     std::size_t number = 0;
     FigureFile pending;
     bool have_image = false;
-    while (std::getline(in, line)) {
+    // Whether the lines were read to the end: so too when the line that
+    // stopped the reading was the last and had no line end.
+    bool read_to_end = true;
+    for (std::size_t start = 0; start < bytes.size();) {
+        const std::size_t newline = bytes.find('\n', start);
+        const std::size_t end = newline == std::string::npos ? bytes.size() : newline;
+        std::string_view line(bytes.data() + start, end - start);
+        start = end + 1;
         ++number;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         if (!after_end) {
             after_end = line == fmt::kDocumentEnd;
             continue;
         }
         if (starts_with(line, fmt::kFigureLead)) {
-            if (have_image) break;
-            pending = {line.substr(fmt::kFigureLead.size()), "", ""};
+            if (have_image) {
+                read_to_end = newline == std::string::npos;
+                break;
+            }
+            pending = {std::string(line.substr(fmt::kFigureLead.size())), "", ""};
             have_image = true;
         } else if (starts_with(line, fmt::kFigureFrom) && have_image) {
             const std::size_t row = line.rfind(fmt::kFigureRow);
-            if (row == std::string::npos || row < fmt::kFigureFrom.size() || line.back() != ')') break;
+            if (row == std::string::npos || row < fmt::kFigureFrom.size() || line.back() != ')') {
+                read_to_end = newline == std::string::npos;
+                break;
+            }
             pending.source = line.substr(fmt::kFigureFrom.size(), row - fmt::kFigureFrom.size());
-            pending.position = "figure" + line.substr(row);
+            pending.position = "figure" + std::string(line.substr(row));
             figures.push_back(std::move(pending));
             have_image = false;
         } else if (starts_with(line, fmt::kFigureFrom) || have_image) {
+            read_to_end = newline == std::string::npos;
             break;
         }
         // Anything else after \end{document} is no business of ours.
     }
-    if (!have_image && in.eof()) return true;
+    if (!have_image && read_to_end) return true;
     error = "line " + std::to_string(number) + ": not a line of the figure list";
     return false;
 }

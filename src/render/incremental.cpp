@@ -1,10 +1,14 @@
 #include "render/incremental.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <iterator>
 #include <map>
 #include <set>
+#include <string_view>
 
 #include "render/progress.h"
 #include "render/stale_images.h"
@@ -15,14 +19,33 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string image_path(const std::string& out_dir, const std::string& name) {
-    return (fs::path(out_dir) / name).string();
+// Sets `path` to the image's path in the output folder, as fs::path's "/"
+// makes it (the name is a plain file name). One string serves thousands of
+// images, where a path was built for each.
+void set_image_path(std::string& path, const std::string& out_dir, const std::string& name) {
+    path = out_dir;
+    if (!path.empty() && path.back() != '/') path.push_back('/');
+    path.append(name);
 }
 
-// Whether anything stands at the path, a dangling link too.
+std::string image_path(const std::string& out_dir, const std::string& name) {
+    std::string path;
+    set_image_path(path, out_dir, name);
+    return path;
+}
+
+// Whether anything stands at the path, a dangling link too. (A status too
+// large to tell, EOVERFLOW, is something, as for fs::exists.)
 bool something_at(const std::string& path) {
-    std::error_code ec;
-    return fs::exists(fs::symlink_status(path, ec));
+    struct stat info {};
+    return lstat(path.c_str(), &info) == 0 || errno == EOVERFLOW;
+}
+
+// The names of the document's images; views into `doc`.
+std::set<std::string_view> image_names(const EquationPages& doc) {
+    std::set<std::string_view> named;
+    for (const FormulaPage& page : doc.pages) named.insert(page.image_name);
+    return named;
 }
 
 // "a, b and c".
@@ -37,10 +60,9 @@ std::string images_count(std::size_t n) { return with_commas(n) + (n == 1 ? " im
 
 // Lists the images of the folder that the document no longer names, and
 // removes those made here when asked to.
-void settle_unused(IncrementalRun& run, const EquationPages& doc, const std::string& document,
-                   const std::string& out_dir, bool prune, std::vector<std::string>& notes) {
-    std::set<std::string> named;
-    for (const FormulaPage& page : doc.pages) named.insert(page.image_name);
+void settle_unused(IncrementalRun& run, const EquationPages& doc, const std::set<std::string_view>& named,
+                   const std::string& document, const std::string& out_dir, bool prune,
+                   std::vector<std::string>& notes) {
     const std::vector<std::string> unused = unused_images(out_dir, image_prefix(doc, document), named);
     if (unused.empty()) return;
     if (!prune) {
@@ -60,8 +82,10 @@ void settle_unused(IncrementalRun& run, const EquationPages& doc, const std::str
 
 // Entries of images that are gone vouch for nothing.
 void forget_missing(Manifest& manifest, const std::string& out_dir) {
+    std::string path;
     for (auto it = manifest.images.begin(); it != manifest.images.end();) {
-        if (something_at(image_path(out_dir, it->first)))
+        set_image_path(path, out_dir, it->first);
+        if (something_at(path))
             ++it;
         else
             it = manifest.images.erase(it);
@@ -69,11 +93,49 @@ void forget_missing(Manifest& manifest, const std::string& out_dir) {
 }
 
 // Failures of formulas the document no longer holds say nothing more.
-void forget_unnamed_failures(Manifest& manifest, const EquationPages& doc) {
-    std::set<std::string> named;
-    for (const FormulaPage& page : doc.pages) named.insert(page.image_name);
+void forget_unnamed_failures(Manifest& manifest, const std::set<std::string_view>& named) {
     for (auto it = manifest.failures.begin(); it != manifest.failures.end();)
         it = named.count(it->first) ? std::next(it) : manifest.failures.erase(it);
+}
+
+// Whether `a` and `b` hold the same entry for `name`, or neither holds one.
+template <typename Entries>
+bool same_entry(const Entries& a, const Entries& b, const std::string& name) {
+    const auto in_a = a.find(name);
+    const auto in_b = b.find(name);
+    if ((in_a == a.end()) != (in_b == b.end())) return false;
+    return in_a == a.end() || in_a->second == in_b->second;
+}
+
+// What the manifest held before a run wrote its entries: its sizes, and its
+// entries for the names the run set (a few, where the whole may hold
+// thousands). Since the run adds entries only under those names, and
+// otherwise only removes, a manifest of the same sizes that agrees on those
+// names is the same.
+struct ManifestBefore {
+    std::size_t images = 0;
+    std::size_t failures = 0;
+    Manifest entries;  // for the names set
+};
+
+ManifestBefore note_before(const Manifest& manifest, const std::vector<FormulaPage>& set_pages) {
+    ManifestBefore before{manifest.images.size(), manifest.failures.size(), {}};
+    for (const FormulaPage& page : set_pages) {
+        const auto image = manifest.images.find(page.image_name);
+        if (image != manifest.images.end()) before.entries.images.insert(*image);
+        const auto failure = manifest.failures.find(page.image_name);
+        if (failure != manifest.failures.end()) before.entries.failures.insert(*failure);
+    }
+    return before;
+}
+
+bool unchanged_since(const Manifest& manifest, const ManifestBefore& before, const std::vector<FormulaPage>& set_pages) {
+    if (manifest.images.size() != before.images || manifest.failures.size() != before.failures) return false;
+    for (const FormulaPage& page : set_pages)
+        if (!same_entry(manifest.images, before.entries.images, page.image_name) ||
+            !same_entry(manifest.failures, before.entries.failures, page.image_name))
+            return false;
+    return true;
 }
 
 }  // namespace
@@ -98,11 +160,12 @@ IncrementalRun plan_incremental(const EquationPages& doc, const std::string& doc
         notes.push_back(run.manifest_path + ": " + problem + "; not trusted, so every image is made again");
     run.manifest_current = problem.empty() && something_at(run.manifest_path);
 
-    const std::string head = head_digest(doc, job.options, job.latex.trust_paper);
+    std::string path;
+    const Sha256 recipe_start = recipe_digest_start(head_digest(doc, job.options, job.latex.trust_paper));
     for (std::size_t i = 0; i < doc.pages.size(); ++i) {
         const FormulaPage& page = doc.pages[i];
-        run.recipes.push_back(recipe_digest(head, page));
-        const std::string path = image_path(out_dir, page.image_name);
+        run.recipes.push_back(recipe_digest(recipe_start, page));
+        set_image_path(path, out_dir, page.image_name);
         const auto entry = run.manifest.images.find(page.image_name);
         const bool listed_so = entry != run.manifest.images.end() && entry->second.recipe == run.recipes.back();
         const auto failure = run.manifest.failures.find(page.image_name);
@@ -136,7 +199,7 @@ void finish_incremental(IncrementalRun& run, const EquationPages& doc, const Ren
     std::map<std::size_t, const Failure*> failed;
     for (const Failure& f : outcome.failures) failed[f.page] = &f;
     run.changed.clear();
-    const Manifest old = run.manifest;
+    const ManifestBefore before = note_before(run.manifest, run.todo.pages);
     for (std::size_t k = 0; k < run.todo.pages.size(); ++k) {
         const std::string& name = run.todo.pages[k].image_name;
         const std::string digest = file_digest(image_path(out_dir, name));
@@ -155,14 +218,15 @@ void finish_incremental(IncrementalRun& run, const EquationPages& doc, const Ren
         if (digest != run.before[k]) run.changed.push_back(name);
     }
     forget_missing(run.manifest, out_dir);
-    settle_unused(run, doc, document, out_dir, incremental.prune, notes);
+    const std::set<std::string_view> named = image_names(doc);
+    settle_unused(run, doc, named, document, out_dir, incremental.prune, notes);
 
     // A document without images gets no manifest, so that it writes
     // nothing at all.
-    forget_unnamed_failures(run.manifest, doc);
+    forget_unnamed_failures(run.manifest, named);
     const bool wanted =
         !run.manifest.images.empty() || !run.manifest.failures.empty() || something_at(run.manifest_path);
-    const bool same = run.manifest.images == old.images && run.manifest.failures == old.failures;
+    const bool same = unchanged_since(run.manifest, before, run.todo.pages);
     if (wanted && (!run.manifest_current || !same)) {
         const std::string problem = replace_file(run.manifest_path, manifest_text(run.manifest));
         if (!problem.empty()) notes.push_back(problem + "; the next run makes every image again");

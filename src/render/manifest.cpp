@@ -4,11 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <ctime>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <limits>
+#include <string_view>
 #include <vector>
 
 #include "io/sha256.h"
@@ -54,42 +57,100 @@ bool read_regular_file(const std::string& path, off_t limit, std::string& bytes,
     return ok;
 }
 
-bool is_digest(const std::string& text) {
-    return text.size() == kDigestSize &&
-           text.find_first_not_of("0123456789abcdef") == std::string::npos;
+bool is_digest(std::string_view text) {
+    if (text.size() != kDigestSize) return false;
+    for (const char c : text)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    return true;
+}
+
+// Adds `name`'s entry unless the name is there already. The manifest lists
+// its names in order, so each goes at the end, without a search.
+template <typename Value>
+bool add_new(std::map<std::string, Value>& map, std::string_view name, Value&& value) {
+    if (!map.empty() && !(std::prev(map.end())->first < name)) return map.emplace(name, std::move(value)).second;
+    map.emplace_hint(map.end(), name, std::move(value));
+    return true;
 }
 
 // Reads a line of a failed formula: "failed <recipe> <n>:<name> <message>".
-bool parse_failure(const std::string& line, Manifest& manifest) {
+bool parse_failure(std::string_view line, Manifest& manifest) {
     const std::size_t start = 7 + kDigestSize + 1;  // "failed " and the recipe and " "
     if (line.size() < start || line[6] != ' ' || line[start - 1] != ' ') return false;
-    const std::string recipe = line.substr(7, kDigestSize);
+    const std::string_view recipe = line.substr(7, kDigestSize);
     const std::size_t colon = line.find(':', start);
-    if (!is_digest(recipe) || colon == std::string::npos || colon == start || colon - start > 9 ||
+    if (!is_digest(recipe) || colon == std::string_view::npos || colon == start || colon - start > 9 ||
         line.find_first_not_of("0123456789", start) != colon)
         return false;
-    const std::size_t length = std::stoul(line.substr(start, colon - start));
+    std::size_t length = 0;
+    for (std::size_t i = start; i < colon; ++i) length = length * 10 + static_cast<std::size_t>(line[i] - '0');
     if (line.size() < colon + 1 + length + 1 || line[colon + 1 + length] != ' ') return false;
-    const std::string name = line.substr(colon + 1, length);
-    if (!is_plain_file_name(name) || manifest.images.count(name)) return false;
-    return manifest.failures.emplace(name, FailedFormula{recipe, line.substr(colon + 2 + length)}).second;
+    const std::string_view name = line.substr(colon + 1, length);
+    if (!is_plain_file_name(name) || manifest.images.count(std::string(name))) return false;
+    return add_new(manifest.failures, name,
+                   FailedFormula{std::string(recipe), std::string(line.substr(colon + 2 + length))});
 }
 
 // Reads one entry line; false when it is not one.
-bool parse_entry(const std::string& line, Manifest& manifest) {
+bool parse_entry(std::string_view line, Manifest& manifest) {
     if (line.compare(0, 7, "failed ") == 0) return parse_failure(line, manifest);
     if (line.size() < 2 * kDigestSize + 3 || line[kDigestSize] != ' ' || line[2 * kDigestSize + 1] != ' ')
         return false;
-    ManifestEntry entry{line.substr(0, kDigestSize), line.substr(kDigestSize + 1, kDigestSize)};
-    const std::string name = line.substr(2 * kDigestSize + 2);
-    if (!is_digest(entry.recipe) || !is_digest(entry.image) || !is_plain_file_name(name)) return false;
-    return manifest.images.emplace(name, entry).second;  // a name twice: not ours
+    const std::string_view recipe = line.substr(0, kDigestSize);
+    const std::string_view image = line.substr(kDigestSize + 1, kDigestSize);
+    const std::string_view name = line.substr(2 * kDigestSize + 2);
+    if (!is_digest(recipe) || !is_digest(image) || !is_plain_file_name(name)) return false;
+    return add_new(manifest.images, name, ManifestEntry{std::string(recipe), std::string(image)});  // a name twice: not ours
+}
+
+// Manifest::read_text_states holds the digest's state every this many bytes
+// of the text: some 300 states for a manifest of 8,000 images.
+constexpr std::size_t kDigestStateBytes = 64 * 64;
+
+// The SHA-256 of `text`, noting the digest's state before each
+// kDigestStateBytes of it into `states`.
+std::string digest_noting_states(std::string_view text, std::vector<Sha256>& states) {
+    Sha256 digest;
+    for (std::size_t at = 0;; at += kDigestStateBytes) {
+        states.push_back(digest);
+        if (at >= text.size()) break;
+        sha256_add(digest, text.substr(at, kDigestStateBytes));
+    }
+    return sha256_finish_hex(digest);
+}
+
+// The SHA-256 of `text`, begun from the last state noted of `read` that lies
+// within what `text` shares with it from its start.
+std::string digest_after_read(std::string_view text, std::string_view read, const std::vector<Sha256>& states) {
+    Sha256 digest;
+    std::size_t at = 0;
+    if (!states.empty()) {
+        // Step by step while both texts hold the same bytes: a state is
+        // taken only after bytes the text shares with the one read.
+        const std::size_t whole_steps = std::min(text.size(), read.size()) / kDigestStateBytes;
+        std::size_t state = 0;
+        while (state < whole_steps && state + 1 < states.size() &&
+               text.substr(state * kDigestStateBytes, kDigestStateBytes) ==
+                   read.substr(state * kDigestStateBytes, kDigestStateBytes))
+            ++state;
+        digest = states[state];
+        at = state * kDigestStateBytes;
+    }
+    sha256_add(digest, text.substr(at));
+    return sha256_finish_hex(digest);
 }
 
 // Feeds one field to a digest with its length in front, so that no two
 // different lists of fields feed the same bytes.
-void add_field(Sha256& digest, const std::string& field) {
-    sha256_add(digest, std::to_string(field.size()) + ":");
+void add_field(Sha256& digest, std::string_view field) {
+    char length[24];
+    char* end = length + sizeof length;
+    char* at = end;
+    *--at = ':';
+    std::size_t n = field.size();
+    do *--at = static_cast<char>('0' + n % 10);
+    while ((n /= 10) != 0);
+    sha256_add(digest, std::string_view(at, static_cast<std::size_t>(end - at)));
     sha256_add(digest, field);
 }
 
@@ -121,13 +182,16 @@ Manifest read_manifest(const std::string& path, const std::string& document, std
     // The last line vouches for every line before it.
     const std::size_t cut = bytes.size() >= 2 ? bytes.rfind('\n', bytes.size() - 2) : std::string::npos;
     const std::size_t last = cut == std::string::npos ? 0 : cut + 1;
-    bool whole = last >= header.size() && bytes.back() == '\n' &&
-                 bytes.compare(last, std::string::npos, "end " + sha256_hex(bytes.substr(0, last)) + "\n") == 0;
     Manifest read;
     read.document = document;
+    bool whole = last >= header.size() && bytes.back() == '\n' &&
+                 bytes.compare(last, std::string::npos,
+                               "end " + digest_noting_states(std::string_view(bytes).substr(0, last),
+                                                             read.read_text_states) +
+                                   "\n") == 0;
     for (std::size_t at = header.size(); whole && at < last;) {
         const std::size_t end = bytes.find('\n', at);
-        whole = parse_entry(bytes.substr(at, end - at), read);
+        whole = parse_entry(std::string_view(bytes).substr(at, end - at), read);
         at = end + 1;
     }
     if (!whole) {
@@ -140,19 +204,37 @@ Manifest read_manifest(const std::string& path, const std::string& document, std
     struct timespec now {};
     clock_gettime(CLOCK_REALTIME, &now);
     read.written_ns = nanoseconds(info.st_mtim) <= nanoseconds(now) ? nanoseconds(info.st_mtim) : -1;
+    bytes.resize(last);
+    read.read_text = std::move(bytes);
     return read;
 }
 
 std::string manifest_text(const Manifest& manifest) {
-    std::string text = kHeader + manifest.document + "\n";
-    for (const auto& [name, entry] : manifest.images) text += entry.recipe + " " + entry.image + " " + name + "\n";
-    for (const auto& [name, failure] : manifest.failures) {
-        std::string message = failure.message;
-        for (char& c : message)
-            if (c == '\n' || c == '\r') c = ' ';
-        text += "failed " + failure.recipe + " " + std::to_string(name.size()) + ":" + name + " " + message + "\n";
+    std::string text;
+    std::size_t size = std::strlen(kHeader) + manifest.document.size() + 1;
+    for (const auto& [name, entry] : manifest.images) size += entry.recipe.size() + entry.image.size() + name.size() + 3;
+    for (const auto& [name, failure] : manifest.failures)
+        size += 7 + failure.recipe.size() + 1 + 10 + 1 + name.size() + 1 + failure.message.size() + 1;
+    text.reserve(size + 4 + kDigestSize + 1);
+    text.append(kHeader).append(manifest.document).push_back('\n');
+    for (const auto& [name, entry] : manifest.images) {
+        text.append(entry.recipe).push_back(' ');
+        text.append(entry.image).push_back(' ');
+        text.append(name).push_back('\n');
     }
-    return text + "end " + sha256_hex(text) + "\n";
+    for (const auto& [name, failure] : manifest.failures) {
+        text.append("failed ").append(failure.recipe).push_back(' ');
+        text.append(std::to_string(name.size())).push_back(':');
+        text.append(name).push_back(' ');
+        const std::size_t message = text.size();
+        text.append(failure.message);
+        for (std::size_t i = message; i < text.size(); ++i)
+            if (text[i] == '\n' || text[i] == '\r') text[i] = ' ';
+        text.push_back('\n');
+    }
+    const std::string digest = digest_after_read(text, manifest.read_text, manifest.read_text_states);
+    text.append("end ").append(digest).push_back('\n');
+    return text;
 }
 
 std::string replace_file(const std::string& path, const std::string& bytes) {
@@ -188,10 +270,26 @@ std::string head_digest(const EquationPages& doc, const RenderOptions& options, 
     return sha256_finish_hex(digest);
 }
 
-std::string recipe_digest(const std::string& head, const FormulaPage& page) {
+Sha256 recipe_digest_start(const std::string& head) {
     Sha256 digest;
     add_field(digest, head);
-    add_field(digest, "type " + image_extension(page.image_name));
+    return digest;
+}
+
+std::string recipe_digest(const Sha256& start, const FormulaPage& page) {
+    Sha256 digest = start;
+    // "type " and the image's extension, as one field.
+    const std::size_t dot = page.image_name.rfind('.');
+    const std::string_view type =
+        dot == std::string::npos ? std::string_view() : std::string_view(page.image_name).substr(dot + 1);
+    char type_field[32];
+    if (type.size() <= sizeof type_field - 5) {
+        std::memcpy(type_field, "type ", 5);
+        std::memcpy(type_field + 5, type.data(), type.size());
+        add_field(digest, std::string_view(type_field, 5 + type.size()));
+    } else {
+        add_field(digest, "type " + std::string(type));
+    }
     // The page comment says where the formula stood in the source, which
     // changes the image in nothing.
     for (std::size_t k = 1; k < page.lines.size(); ++k) add_field(digest, page.lines[k]);

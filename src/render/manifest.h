@@ -26,7 +26,9 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
+#include "io/sha256.h"
 #include "render/equation_pages.h"
 #include "render/image_making.h"
 
@@ -51,6 +53,12 @@ struct Manifest {
     // When the manifest read was last written (nanoseconds since the epoch;
     // -1 when none was read): every image digest in it held then.
     std::int64_t written_ns = -1;
+    // The manifest read, above its "end" line, and its digest's state at
+    // every kDigestStateBytes of it: a manifest written again after a small
+    // change is the same text up to that change, and its digest is taken
+    // from there on only.
+    std::string read_text;
+    std::vector<Sha256> read_text_states;
 };
 
 // The manifest's path for `document` (a path to "paper.eq.tex") in `out_dir`:
@@ -71,12 +79,15 @@ std::string manifest_text(const Manifest& manifest);
 // written through. Returns "" or why it could not.
 std::string replace_file(const std::string& path, const std::string& bytes);
 
-// The digest of what makes page `page`'s image: `head` is head_digest's
-// result for the document. Whether the paper is trusted counts too: a
-// formula may read what only a trusted paper may, and its image must not
-// outlive the trust.
+// The digest of what makes page `page`'s image, in two steps for a
+// document's thousands of formulas: `recipe_digest_start` feeds the digest
+// head_digest's result for the document, once; each page's recipe goes on
+// from a copy of it. Whether the paper is trusted counts too: a formula may
+// read what only a trusted paper may, and its image must not outlive the
+// trust.
 std::string head_digest(const EquationPages& doc, const RenderOptions& options, bool trusted_paper);
-std::string recipe_digest(const std::string& head, const FormulaPage& page);
+Sha256 recipe_digest_start(const std::string& head);
+std::string recipe_digest(const Sha256& start, const FormulaPage& page);
 
 // The SHA-256 of the regular file at `path` (a link is not followed), or ""
 // when there is no such file or it cannot be read.

@@ -1,7 +1,10 @@
 #include "render/paper_view.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
@@ -199,45 +202,75 @@ std::string link_leading_out(const std::string& folder, const std::string& rel) 
            real.string() + ", outside the paper's folder";
 }
 
+// `folder` and `name` joined by one "/", as fs::path's "/" joins them.
+std::string path_in(const std::string& folder, const char* name) {
+    std::string path = folder;
+    if (!path.empty() && path.back() != '/') path += '/';
+    return path += name;
+}
+
+// Notes the link `entry` (at `path`) and where it leads.
+void note_link(FolderWalk& walk, const std::string& entry, const std::string& path) {
+    std::error_code ec;
+    const fs::path real = fs::canonical(path, ec);
+    std::string target_rel;
+    if (ec) {
+        walk.bad_links[entry] = "";
+    } else if (!inside(real.string(), walk.root, target_rel)) {
+        walk.bad_links[entry] = real.string();
+    } else if (fs::is_directory(real, ec)) {
+        walk.inner_folders[entry] = target_rel;
+    } else {
+        walk.inner_files[entry] = real.string();
+    }
+}
+
 // Reads the names of the paper's folder and below, breadth first, noting
-// every link and where it leads.
+// every link and where it leads. A folder that cannot be opened, or whose
+// first name cannot be read, is unwalked; a listing that fails later ends
+// there.
 void walk_folder(FolderWalk& walk) {
     std::deque<std::string> pending{""};
     std::size_t seen = 0;
     while (!pending.empty()) {
         const std::string rel = pending.front();
         pending.pop_front();
-        std::error_code ec;
-        fs::directory_iterator it(fs::path(walk.root) / rel, ec);
-        if (ec || seen > kMostEntries) {
+        if (seen > kMostEntries) {
             walk.unwalked.insert(rel);
             continue;
         }
-        for (; it != fs::directory_iterator(); it.increment(ec)) {
-            if (ec || ++seen > kMostEntries) {
+        const std::string folder_path = rel.empty() ? walk.root : path_in(walk.root, rel.c_str());
+        DIR* folder = opendir(folder_path.c_str());
+        bool first = true;
+        for (;;) {
+            errno = 0;
+            const struct dirent* entry = folder ? readdir(folder) : nullptr;
+            if (!entry) {
+                if (first && (!folder || errno != 0)) walk.unwalked.insert(rel);
+                break;
+            }
+            const char* name = entry->d_name;
+            if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+            first = false;
+            if (++seen > kMostEntries) {
                 walk.unwalked.insert(rel);
                 break;
             }
-            const std::string entry = joined(rel, it->path().filename().string());
             // The entry's own type as the folder's listing gives it: no call
             // per entry, so a folder of 100,000 files is read in a blink.
-            const bool link = it->is_symlink(ec);
-            if (!link && it->is_directory(ec)) {
-                pending.push_back(entry);
-            } else if (link) {
-                const fs::path real = fs::canonical(it->path(), ec);
-                std::string target_rel;
-                if (ec) {
-                    walk.bad_links[entry] = "";
-                } else if (!inside(real.string(), walk.root, target_rel)) {
-                    walk.bad_links[entry] = real.string();
-                } else if (fs::is_directory(real, ec)) {
-                    walk.inner_folders[entry] = target_rel;
-                } else {
-                    walk.inner_files[entry] = real.string();
+            bool link = entry->d_type == DT_LNK;
+            bool subfolder = entry->d_type == DT_DIR;
+            if (entry->d_type == DT_UNKNOWN) {
+                struct stat info {};
+                if (lstat(path_in(folder_path, name).c_str(), &info) == 0) {
+                    link = S_ISLNK(info.st_mode);
+                    subfolder = S_ISDIR(info.st_mode);
                 }
             }
+            if (subfolder) pending.push_back(joined(rel, name));
+            else if (link) note_link(walk, joined(rel, name), path_in(folder_path, name));
         }
+        if (folder) closedir(folder);
     }
 }
 

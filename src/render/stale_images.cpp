@@ -1,5 +1,8 @@
 #include "render/stale_images.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
@@ -12,29 +15,37 @@ namespace {
 
 constexpr std::size_t kContentKeyDigits = 10;
 
-bool all_of_set(const std::string& text, const char* set) {
-    return !text.empty() && text.find_first_not_of(set) == std::string::npos;
+bool all_of_set(std::string_view text, const char* set) {
+    return !text.empty() && text.find_first_not_of(set) == std::string_view::npos;
 }
 
 // What stands between the prefix and the extension: a number, or "-" and
 // the content key.
-bool is_image_key(const std::string& key) {
+bool is_image_key(std::string_view key) {
     if (all_of_set(key, "0123456789")) return true;
     return key.size() == kContentKeyDigits + 1 && key[0] == '-' &&
            all_of_set(key.substr(1), "0123456789abcdef");
 }
 
 // The name without its extension and its key, or "" when it has none.
-std::string prefix_of(const std::string& name) {
+std::string_view prefix_of(std::string_view name) {
     const std::size_t dot = name.rfind('.');
-    if (dot == std::string::npos) return "";
-    const std::string stem = name.substr(0, dot);
+    if (dot == std::string_view::npos) return "";
+    const std::string_view stem = name.substr(0, dot);
     const std::size_t key_size = kContentKeyDigits + 1;
     if (stem.size() > key_size && stem[stem.size() - key_size] == '-' && is_image_key(stem.substr(stem.size() - key_size)))
         return stem.substr(0, stem.size() - key_size);
     const std::size_t digits = stem.find_last_not_of("0123456789");
-    if (digits == std::string::npos || digits + 1 == stem.size()) return "";
+    if (digits == std::string_view::npos || digits + 1 == stem.size()) return "";
     return stem.substr(0, digits + 1);
+}
+
+// Whether the entry at `path` is a folder, a link followed: the listing's
+// own type when it says, else the file's status.
+bool is_folder(const std::string& path, unsigned char listed_type) {
+    if (listed_type != DT_UNKNOWN && listed_type != DT_LNK) return listed_type == DT_DIR;
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 }  // namespace
@@ -45,29 +56,35 @@ std::string image_prefix(const EquationPages& doc, const std::string& document) 
         if (name.size() > 4 && name.compare(name.size() - 4, 4, ".tex") == 0) name.resize(name.size() - 4);
         return name;
     }
-    const std::string prefix = prefix_of(doc.pages.front().image_name);
+    const std::string_view prefix = prefix_of(doc.pages.front().image_name);
     for (const FormulaPage& page : doc.pages)
         if (prefix_of(page.image_name) != prefix) return "";
-    return prefix;
+    return std::string(prefix);
 }
 
-bool follows_naming(const std::string& name, const std::string& prefix) {
+bool follows_naming(std::string_view name, std::string_view prefix) {
     if (prefix.empty() || name.compare(0, prefix.size(), prefix) != 0) return false;
     const std::size_t dot = name.rfind('.');
-    if (dot == std::string::npos || dot < prefix.size()) return false;
-    const std::string type = name.substr(dot + 1);
+    if (dot == std::string_view::npos || dot < prefix.size()) return false;
+    const std::string_view type = name.substr(dot + 1);
     return (type == "gif" || type == "png" || type == "svg") &&
            is_image_key(name.substr(prefix.size(), dot - prefix.size()));
 }
 
 std::vector<std::string> unused_images(const std::string& out_dir, const std::string& prefix,
-                                       const std::set<std::string>& named) {
+                                       const std::set<std::string_view>& named) {
     std::vector<std::string> unused;
-    std::error_code ec;
-    for (fs::directory_iterator it(out_dir, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (follows_naming(name, prefix) && !named.count(name) && !it->is_directory(ec)) unused.push_back(name);
+    DIR* folder = opendir(out_dir.c_str());
+    if (!folder) return unused;
+    const std::string lead = out_dir.empty() || out_dir.back() == '/' ? out_dir : out_dir + "/";
+    // A listing that fails part way gives the names read until then.
+    while (const struct dirent* entry = readdir(folder)) {
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        if (follows_naming(name, prefix) && !named.count(name) && !is_folder(lead + entry->d_name, entry->d_type))
+            unused.emplace_back(name);
     }
+    closedir(folder);
     std::sort(unused.begin(), unused.end());
     return unused;
 }

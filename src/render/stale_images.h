@@ -8,6 +8,7 @@
 
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "render/equation_pages.h"
@@ -24,12 +25,12 @@ std::string image_prefix(const EquationPages& doc, const std::string& document);
 // Whether `name` is the name of an image of a document with that prefix:
 // the prefix, then a number or "-" and 10 hexadecimal digits, then ".gif",
 // ".png" or ".svg".
-bool follows_naming(const std::string& name, const std::string& prefix);
+bool follows_naming(std::string_view name, std::string_view prefix);
 
 // The files of `out_dir` that follow the naming and are not in `named`,
 // in name order.
 std::vector<std::string> unused_images(const std::string& out_dir, const std::string& prefix,
-                                       const std::set<std::string>& named);
+                                       const std::set<std::string_view>& named);
 
 struct Pruning {
     std::vector<std::string> removed;
