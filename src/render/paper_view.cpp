@@ -226,9 +226,8 @@ void note_link(FolderWalk& walk, const std::string& entry, const std::string& pa
 }
 
 // Reads the names of the paper's folder and below, breadth first, noting
-// every link and where it leads. A folder that cannot be opened, or whose
-// first name cannot be read, is unwalked; a listing that fails later ends
-// there.
+// every link and where it leads. A folder that cannot be opened or read to
+// its end is unwalked.
 void walk_folder(FolderWalk& walk) {
     std::deque<std::string> pending{""};
     std::size_t seen = 0;
@@ -241,17 +240,17 @@ void walk_folder(FolderWalk& walk) {
         }
         const std::string folder_path = rel.empty() ? walk.root : path_in(walk.root, rel.c_str());
         DIR* folder = opendir(folder_path.c_str());
-        bool first = true;
         for (;;) {
             errno = 0;
             const struct dirent* entry = folder ? readdir(folder) : nullptr;
             if (!entry) {
-                if (first && (!folder || errno != 0)) walk.unwalked.insert(rel);
+                // A listing that fails part way is as one not read: what
+                // it did not show may lead out.
+                if (!folder || errno != 0) walk.unwalked.insert(rel);
                 break;
             }
             const char* name = entry->d_name;
             if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
-            first = false;
             if (++seen > kMostEntries) {
                 walk.unwalked.insert(rel);
                 break;
