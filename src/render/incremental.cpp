@@ -1,5 +1,6 @@
 #include "render/incremental.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <map>
 #include <set>
 #include <string_view>
+#include <unordered_set>
 
 #include "render/progress.h"
 #include "render/stale_images.h"
@@ -80,15 +82,32 @@ void settle_unused(IncrementalRun& run, const EquationPages& doc, const std::set
     notes.insert(notes.end(), pruning.problems.begin(), pruning.problems.end());
 }
 
-// Entries of images that are gone vouch for nothing.
+// Entries of images that are gone vouch for nothing. One listing of the
+// folder tells, rather than a look at each of thousands of images; a
+// folder that cannot be listed to its end is looked at image by image.
 void forget_missing(Manifest& manifest, const std::string& out_dir) {
+    std::unordered_set<std::string> present;
+    bool listed = false;
+    if (DIR* folder = opendir(out_dir.empty() ? "." : out_dir.c_str())) {
+        for (;;) {
+            errno = 0;
+            const struct dirent* entry = readdir(folder);
+            if (!entry) {
+                listed = errno == 0;
+                break;
+            }
+            present.emplace(entry->d_name);
+        }
+        closedir(folder);
+    }
     std::string path;
     for (auto it = manifest.images.begin(); it != manifest.images.end();) {
-        set_image_path(path, out_dir, it->first);
-        if (something_at(path))
-            ++it;
-        else
-            it = manifest.images.erase(it);
+        bool there = listed && present.count(it->first) > 0;
+        if (!listed) {
+            set_image_path(path, out_dir, it->first);
+            there = something_at(path);
+        }
+        it = there ? std::next(it) : manifest.images.erase(it);
     }
 }
 
