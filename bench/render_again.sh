@@ -81,6 +81,7 @@ for ((i = 0; i < rounds; i++)); do
     fresh plain && mkdir plain
     t0=$(now)
     latex -interaction=nonstopmode -output-directory=plain "$doc-plain.eq.tex" >/dev/null 2>&1 || true
+    add "$doc latex" "$(secs $(($(now) - t0)))"
     dvipng -q -T tight -D 120 --gif -o plain/img%d.gif "plain/$doc-plain.eq.dvi" >/dev/null 2>&1 || true
     plain=$(secs $(($(now) - t0)))
     add "$doc plain" "$plain"
@@ -113,6 +114,7 @@ echo
 echo "| | A: $n formulas, 1 % faulty, one looping | B: paper of $((2 * n)) formulas, --stable-names |"
 echo "|---|---|---|"
 echo "| one plain latex + dvipng pass, s | $(med 'a plain') | $(med 'b plain') |"
+echo "| of which latex, s | $(med 'a latex') | $(med 'b latex') |"
 echo "| first render, -j 1, s (times the plain pass) | $(med 'a one') ($(med 'a one/')×) | $(med 'b one') ($(med 'b one/')×) |"
 echo "| first render, -j $(nproc) (the default), s (times the plain pass) | $(med 'a all') ($(med 'a all/')×) | $(med 'b all') ($(med 'b all/')×) |"
 echo "| unchanged re-render, s (times the plain pass) | $(med 'a again') ($(med 'a again/')×) | $(med 'b again') ($(med 'b again/')×) |"
