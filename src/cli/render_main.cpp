@@ -45,6 +45,10 @@ using namespace kelvarin;
 
 namespace {
 
+// About as many formulas as latex typesets in the time it takes to dump a
+// preamble with a few packages.
+constexpr std::size_t kFormulasOutlastingADump = 1000;
+
 const char* const kUsage =
     "usage: kelvarin-render [--dpi N] [--transparent] [--out DIR] [--trust-paper]\n"
     "                       [--force] [--prune] [--changed FILE] [-j N] [--] paper.eq.tex ...\n";
@@ -363,8 +367,11 @@ int render_document(const Arguments& args, const std::string& document, const st
     }
 
     // latex starts from the preamble dumped before, when nothing it was made
-    // from has changed; otherwise a new one is dumped beside the run, for
-    // the renders after this one.
+    // from has changed. Otherwise a new one is dumped beside the run, for
+    // the renders after this one, when they are likely and the dump costs
+    // this run little: the document was rendered here before (it is being
+    // edited), or its typesetting outlasts the dump. A small paper rendered
+    // once, as in a batch, does not wait for a format it will never use.
     FormatCache cache;
     std::string format_key_now;
     if (!incremental.todo.pages.empty() && document_begin_line(doc) < doc.head.size()) {
@@ -375,7 +382,9 @@ int render_document(const Arguments& args, const std::string& document, const st
         }
     }
     std::thread dumping;
-    if (!format_key_now.empty() && job.latex.format.empty()) {
+    const bool dump_worth_it = incremental.reused > 0 || !incremental.failed_before.empty() ||
+                               incremental.todo.pages.size() >= kFormulasOutlastingADump;
+    if (!format_key_now.empty() && job.latex.format.empty() && dump_worth_it) {
         const std::string folder = (std::filesystem::path(job.scratch) / "format").string();
         try {
             dumping = std::thread([&doc, &job, &cache, &format_key_now, folder] {
