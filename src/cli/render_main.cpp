@@ -49,6 +49,18 @@ namespace {
 // preamble with a few packages.
 constexpr std::size_t kFormulasOutlastingADump = 1000;
 
+// Work beside the render's own, waited for on every way out of it (an
+// exception included), so that no thread outlives what it works on.
+struct SideWork {
+    std::thread thread;
+    ~SideWork() {
+        if (thread.joinable()) thread.join();
+    }
+    void wait() {
+        if (thread.joinable()) thread.join();
+    }
+};
+
 const char* const kUsage =
     "usage: kelvarin-render [--dpi N] [--transparent] [--out DIR] [--trust-paper]\n"
     "                       [--force] [--prune] [--changed FILE] [-j N] [--] paper.eq.tex ...\n";
@@ -334,32 +346,26 @@ int render_document(const Arguments& args, const std::string& document, const st
     // changed formulas waits for the longer of the two, not for both. An
     // unchanged document typesets nothing and does not use it.
     bool confined = false;
-    std::string confine_error;
-    std::thread confining;
+    std::string confine_error = "the tools' confinement could not be made";
     const auto confine = [&] {
         try {
             confined = confine_paper(job.latex.paper_folder, job.scratch, job.latex.latex, args.trust_paper,
                                      job.latex.confinement, confine_error);
-        } catch (const std::exception& e) {
-            confine_error = e.what();
+        } catch (...) {
+            confined = false;
         }
     };
+    SideWork confining;
     if (!doc.pages.empty() || !figures.empty()) {
         try {
-            confining = std::thread(confine);
+            confining.thread = std::thread(confine);
         } catch (const std::system_error&) {
             confine();  // no thread to be had: now, here
         }
     }
     std::vector<std::string> notes;
-    IncrementalRun incremental;
-    try {
-        incremental = plan_incremental(doc, document, job, args.incremental, notes);
-    } catch (...) {
-        if (confining.joinable()) confining.join();
-        throw;
-    }
-    if (confining.joinable()) confining.join();
+    IncrementalRun incremental = plan_incremental(doc, document, job, args.incremental, notes);
+    confining.wait();
     for (const std::string& note : notes) say(label + note);
     if (!incremental.todo.pages.empty() || !figures.empty()) {
         if (!confined) return cannot(confine_error);
@@ -381,13 +387,13 @@ int render_document(const Arguments& args, const std::string& document, const st
             if (!args.incremental.force) job.latex.format = kept_format(cache, format_key_now, job.scratch);
         }
     }
-    std::thread dumping;
+    SideWork dumping;
     const bool dump_worth_it = incremental.reused > 0 || !incremental.failed_before.empty() ||
                                incremental.todo.pages.size() >= kFormulasOutlastingADump;
     if (!format_key_now.empty() && job.latex.format.empty() && dump_worth_it) {
         const std::string folder = (std::filesystem::path(job.scratch) / "format").string();
         try {
-            dumping = std::thread([&doc, &job, &cache, &format_key_now, folder] {
+            dumping.thread = std::thread([&doc, &job, &cache, &format_key_now, folder] {
                 try {
                     make_format(doc, job.latex, cache, format_key_now, folder, job.scratch);
                 } catch (...) {
@@ -401,7 +407,7 @@ int render_document(const Arguments& args, const std::string& document, const st
 
     Progress progress = make_progress(incremental.todo.pages.size());
     const RenderOutcome outcome = render_formulas(incremental.todo, job, progress);
-    if (dumping.joinable()) dumping.join();
+    dumping.wait();
     const FigureOutcome figured = make_figures(figures, job);
     remove_scratch_folders();
     clear_progress(progress);
