@@ -162,6 +162,18 @@ void sha256_add(Sha256& digest, std::string_view bytes) {
     }
 }
 
+void sha256_add_field(Sha256& digest, std::string_view field) {
+    char length[24];
+    char* end = length + sizeof length;
+    char* at = end;
+    *--at = ':';
+    std::size_t n = field.size();
+    do *--at = static_cast<char>('0' + n % 10);
+    while ((n /= 10) != 0);
+    sha256_add(digest, std::string_view(at, static_cast<std::size_t>(end - at)));
+    sha256_add(digest, field);
+}
+
 std::string sha256_finish_hex(Sha256& digest) {
     // The padding: a one bit, zeros, and the length in bits, big-endian, so
     // that the message ends at a block's end.

@@ -22,6 +22,10 @@ struct Sha256 {
 
 void sha256_add(Sha256& digest, std::string_view bytes);
 
+// Feeds one field of a list with its length in front ("5:hello"), so that
+// no two different lists of fields feed the same bytes.
+void sha256_add_field(Sha256& digest, std::string_view field);
+
 // The 32 bytes of the digest as 64 lower-case hexadecimal digits.
 std::string sha256_finish_hex(Sha256& digest);
 

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "io/file_identity.h"
 #include "io/sha256.h"
 
 #ifndef KELVARIN_VERSION
@@ -31,31 +32,6 @@ constexpr std::size_t kDigestSize = 64;
 // A manifest of a million images is some 140 MB; anything larger is no
 // manifest of ours, and is not read into memory to find that out.
 constexpr off_t kLargestManifest = off_t{1} << 28;
-
-std::int64_t nanoseconds(const struct timespec& t) {
-    return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
-
-// The whole regular file at `path`, not following a link. Returns false when
-// there is none, or it cannot be read, or it is larger than `limit`.
-bool read_regular_file(const std::string& path, off_t limit, std::string& bytes, struct stat& info) {
-    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return false;
-    info = {};
-    bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= limit;
-    if (ok) {
-        bytes.resize(static_cast<std::size_t>(info.st_size));
-        std::size_t got = 0;
-        while (ok && got < bytes.size()) {
-            const ssize_t n = read(fd, &bytes[got], bytes.size() - got);
-            if (n > 0) got += static_cast<std::size_t>(n);
-            else if (n < 0 && errno == EINTR) continue;
-            else ok = false;  // an error, or the file shrank under us
-        }
-    }
-    close(fd);
-    return ok;
-}
 
 bool is_digest(std::string_view text) {
     if (text.size() != kDigestSize) return false;
@@ -138,20 +114,6 @@ std::string digest_after_read(std::string_view text, std::string_view read, cons
     }
     sha256_add(digest, text.substr(at));
     return sha256_finish_hex(digest);
-}
-
-// Feeds one field to a digest with its length in front, so that no two
-// different lists of fields feed the same bytes.
-void add_field(Sha256& digest, std::string_view field) {
-    char length[24];
-    char* end = length + sizeof length;
-    char* at = end;
-    *--at = ':';
-    std::size_t n = field.size();
-    do *--at = static_cast<char>('0' + n % 10);
-    while ((n /= 10) != 0);
-    sha256_add(digest, std::string_view(at, static_cast<std::size_t>(end - at)));
-    sha256_add(digest, field);
 }
 
 }  // namespace
@@ -262,17 +224,17 @@ std::string replace_file(const std::string& path, const std::string& bytes) {
 
 std::string head_digest(const EquationPages& doc, const RenderOptions& options, bool trusted_paper) {
     Sha256 digest;
-    add_field(digest, "kelvarin-render " KELVARIN_VERSION);
-    add_field(digest, "dpi " + std::to_string(options.dpi));
-    add_field(digest, options.transparent ? "transparent" : "opaque");
-    add_field(digest, trusted_paper ? "trusted" : "confined");
-    for (const std::string& line : doc.head) add_field(digest, line);
+    sha256_add_field(digest, "kelvarin-render " KELVARIN_VERSION);
+    sha256_add_field(digest, "dpi " + std::to_string(options.dpi));
+    sha256_add_field(digest, options.transparent ? "transparent" : "opaque");
+    sha256_add_field(digest, trusted_paper ? "trusted" : "confined");
+    for (const std::string& line : doc.head) sha256_add_field(digest, line);
     return sha256_finish_hex(digest);
 }
 
 Sha256 recipe_digest_start(const std::string& head) {
     Sha256 digest;
-    add_field(digest, head);
+    sha256_add_field(digest, head);
     return digest;
 }
 
@@ -286,13 +248,13 @@ std::string recipe_digest(const Sha256& start, const FormulaPage& page) {
     if (type.size() <= sizeof type_field - 5) {
         std::memcpy(type_field, "type ", 5);
         std::memcpy(type_field + 5, type.data(), type.size());
-        add_field(digest, std::string_view(type_field, 5 + type.size()));
+        sha256_add_field(digest, std::string_view(type_field, 5 + type.size()));
     } else {
-        add_field(digest, "type " + std::string(type));
+        sha256_add_field(digest, "type " + std::string(type));
     }
     // The page comment says where the formula stood in the source, which
     // changes the image in nothing.
-    for (std::size_t k = 1; k < page.lines.size(); ++k) add_field(digest, page.lines[k]);
+    for (std::size_t k = 1; k < page.lines.size(); ++k) sha256_add_field(digest, page.lines[k]);
     return sha256_finish_hex(digest);
 }
 

@@ -7,17 +7,18 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <set>
 #include <sstream>
 #include <system_error>
 #include <vector>
 
+#include "io/file_identity.h"
 #include "io/sha256.h"
 #include "render/child_process.h"
 #include "render/manifest.h"
@@ -38,48 +39,15 @@ constexpr double kDumpSilenceSeconds = 30;
 constexpr off_t kLargestInputList = 1 << 20;
 const char* const kInputListHeader = "kelvarin-render format inputs 1\n";
 
-std::int64_t nanoseconds(const struct timespec& t) {
-    return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
-
-// What a file is now, as one line: device, inode, size, modification and
-// change times. A file edited, replaced or touched reads otherwise.
-std::string identity_of(const struct stat& info) {
-    std::ostringstream line;
-    line << info.st_dev << ' ' << info.st_ino << ' ' << info.st_size << ' ' << nanoseconds(info.st_mtim) << ' '
-         << nanoseconds(info.st_ctim);
-    return line.str();
-}
-
-// The kept format's own identity leaves out its change time, which each
-// run's second name for it moves.
-std::string format_identity_of(const struct stat& info) {
+// What a file is now, as one line: device, inode, size, modification time
+// and, unless left out, change time. A file edited, replaced or touched
+// reads otherwise. The kept format's own identity leaves out its change
+// time, which each run's second name for it moves.
+std::string identity_of(const struct stat& info, bool with_change_time = true) {
     std::ostringstream line;
     line << info.st_dev << ' ' << info.st_ino << ' ' << info.st_size << ' ' << nanoseconds(info.st_mtim);
+    if (with_change_time) line << ' ' << nanoseconds(info.st_ctim);
     return line.str();
-}
-
-// Opens a file of ours in the cache: a regular file, not a link, owned by
-// us. -1 otherwise.
-int open_own_file(const std::string& path, struct stat& info) {
-    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return -1;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid()) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-bool read_all(int fd, std::string& bytes, off_t size) {
-    bytes.resize(static_cast<std::size_t>(size));
-    std::size_t got = 0;
-    while (got < bytes.size()) {
-        const ssize_t n = read(fd, &bytes[got], bytes.size() - got);
-        if (n > 0) got += static_cast<std::size_t>(n);
-        else if (!(n < 0 && errno == EINTR)) return false;
-    }
-    return true;
 }
 
 bool write_all(const std::string& path, const std::string& bytes) {
@@ -169,10 +137,7 @@ FormatCache open_format_cache() {
 
 std::string format_key(const EquationPages& doc, const LatexSetup& setup, const std::string& scratch) {
     Sha256 digest;
-    auto field = [&](const std::string& text) {
-        sha256_add(digest, std::to_string(text.size()) + ":");
-        sha256_add(digest, text);
-    };
+    const auto field = [&](std::string_view text) { sha256_add_field(digest, text); };
     field("kelvarin-render format " KELVARIN_VERSION);
     field(setup.latex);
     struct stat info {};
@@ -196,11 +161,8 @@ std::string kept_format(const FormatCache& cache, const std::string& key, const 
     const std::string stem = cache.folder + "/" + key;
     struct stat info {};
     std::string list;
-    int fd = open_own_file(stem + ".inputs", info);
-    if (fd < 0) return "";
-    const bool read_list = info.st_size <= kLargestInputList && read_all(fd, list, info.st_size);
-    close(fd);
-    if (!read_list || list.compare(0, std::char_traits<char>::length(kInputListHeader), kInputListHeader) != 0)
+    if (!read_regular_file(stem + ".inputs", kLargestInputList, list, info) || info.st_uid != geteuid() ||
+        list.compare(0, std::char_traits<char>::length(kInputListHeader), kInputListHeader) != 0)
         return "";
     // "format <identity>" for the format itself, then "<identity> <path>" for
     // each file it was made from: all must be as they were.
@@ -224,21 +186,20 @@ std::string kept_format(const FormatCache& cache, const std::string& key, const 
         any_input = true;
     }
     if (!any_input || format_identity.empty()) return "";
-    fd = open_own_file(stem + ".fmt", info);
-    if (fd < 0) return "";
-    const std::string copy = (fs::path(scratch) / "preamble").string();
-    bool ready = format_identity_of(info) == format_identity;
     // latex reads the format from the scratch folder, which its
     // confinement lets it read: a second name for the file where the two
-    // folders share a disk, else a copy. Either way a format changed
-    // after this look is not the one looked at, and its changed times
-    // make the cache's entry void for the next run.
-    if (ready && link((stem + ".fmt").c_str(), (copy + ".fmt").c_str()) != 0) {
+    // folders share a disk, else a copy. Either way what latex is given is
+    // a file of ours whose identity is the one recorded.
+    const std::string copy = (fs::path(scratch) / "preamble").string();
+    bool ready = false;
+    if (link((stem + ".fmt").c_str(), (copy + ".fmt").c_str()) == 0) {
+        ready = lstat((copy + ".fmt").c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    } else {
         std::string bytes;
-        ready = read_all(fd, bytes, info.st_size) && write_all(copy + ".fmt", bytes);
+        ready = read_regular_file(stem + ".fmt", std::numeric_limits<off_t>::max(), bytes, info) &&
+                write_all(copy + ".fmt", bytes);
     }
-    close(fd);
-    if (!ready) return "";
+    if (!ready || info.st_uid != geteuid() || identity_of(info, false) != format_identity) return "";
     // Used now: the last to be dropped from the cache.
     utimensat(AT_FDCWD, (stem + ".inputs").c_str(), nullptr, AT_SYMLINK_NOFOLLOW);
     return copy;
@@ -281,16 +242,13 @@ std::string make_format(const EquationPages& doc, const LatexSetup& setup, const
     }
     struct stat info {};
     std::string bytes;
-    const int fd = open(made.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return "latex made no format";
-    const bool read_made = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && read_all(fd, bytes, info.st_size);
-    close(fd);
-    if (!read_made) return "cannot read the format latex made";
+    if (!read_regular_file(made, std::numeric_limits<off_t>::max(), bytes, info))
+        return "cannot read the format latex made";
     const std::string stem = cache.folder + "/" + key;
     std::string problem = replace_file(stem + ".fmt", bytes);
     if (!problem.empty()) return problem;
     if (lstat((stem + ".fmt").c_str(), &info) != 0) return "the kept format is gone";
-    problem = replace_file(stem + ".inputs", list + "format " + format_identity_of(info) + "\n");
+    problem = replace_file(stem + ".inputs", list + "format " + identity_of(info, false) + "\n");
     if (!problem.empty()) return problem;
     trim_cache(cache.folder);
     return "";
