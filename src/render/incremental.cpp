@@ -1,6 +1,5 @@
 #include "render/incremental.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -63,9 +62,9 @@ std::string images_count(std::size_t n) { return with_commas(n) + (n == 1 ? " im
 // Lists the images of the folder that the document no longer names, and
 // removes those made here when asked to.
 void settle_unused(IncrementalRun& run, const EquationPages& doc, const std::set<std::string_view>& named,
-                   const std::string& document, const std::string& out_dir, bool prune,
-                   std::vector<std::string>& notes) {
-    const std::vector<std::string> unused = unused_images(out_dir, image_prefix(doc, document), named);
+                   const std::string& document, const std::string& out_dir, const FolderListing& listing,
+                   bool prune, std::vector<std::string>& notes) {
+    const std::vector<std::string> unused = unused_images(out_dir, listing, image_prefix(doc, document), named);
     if (unused.empty()) return;
     if (!prune) {
         notes.push_back(images_count(unused.size()) + " no longer used: " + listed(unused) +
@@ -82,28 +81,17 @@ void settle_unused(IncrementalRun& run, const EquationPages& doc, const std::set
     notes.insert(notes.end(), pruning.problems.begin(), pruning.problems.end());
 }
 
-// Entries of images that are gone vouch for nothing. One listing of the
-// folder tells, rather than a look at each of thousands of images; a
-// folder that cannot be listed to its end is looked at image by image.
-void forget_missing(Manifest& manifest, const std::string& out_dir) {
-    std::unordered_set<std::string> present;
-    bool listed = false;
-    if (DIR* folder = opendir(out_dir.empty() ? "." : out_dir.c_str())) {
-        for (;;) {
-            errno = 0;
-            const struct dirent* entry = readdir(folder);
-            if (!entry) {
-                listed = errno == 0;
-                break;
-            }
-            present.emplace(entry->d_name);
-        }
-        closedir(folder);
-    }
+// Entries of images that are gone vouch for nothing. The folder's listing
+// tells, rather than a look at each of thousands of images; a folder that
+// could not be listed to its end is looked at image by image.
+void forget_missing(Manifest& manifest, const std::string& out_dir, const FolderListing& listing) {
+    std::unordered_set<std::string_view> present;
+    if (listing.whole)
+        for (const auto& entry : listing.entries) present.insert(entry.first);
     std::string path;
     for (auto it = manifest.images.begin(); it != manifest.images.end();) {
-        bool there = listed && present.count(it->first) > 0;
-        if (!listed) {
+        bool there = present.count(it->first) > 0;
+        if (!listing.whole) {
             set_image_path(path, out_dir, it->first);
             there = something_at(path);
         }
@@ -236,9 +224,10 @@ void finish_incremental(IncrementalRun& run, const EquationPages& doc, const Ren
         run.manifest.images[name] = {run.recipes[run.todo_pages[k]], digest};
         if (digest != run.before[k]) run.changed.push_back(name);
     }
-    forget_missing(run.manifest, out_dir);
+    const FolderListing listing = list_folder(out_dir);
+    forget_missing(run.manifest, out_dir, listing);
     const std::set<std::string_view> named = image_names(doc);
-    settle_unused(run, doc, named, document, out_dir, incremental.prune, notes);
+    settle_unused(run, doc, named, document, out_dir, listing, incremental.prune, notes);
 
     // A document without images gets no manifest, so that it writes
     // nothing at all.

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 
@@ -71,20 +72,31 @@ bool follows_naming(std::string_view name, std::string_view prefix) {
            is_image_key(name.substr(prefix.size(), dot - prefix.size()));
 }
 
-std::vector<std::string> unused_images(const std::string& out_dir, const std::string& prefix,
-                                       const std::set<std::string_view>& named) {
-    std::vector<std::string> unused;
-    DIR* folder = opendir(out_dir.c_str());
-    if (!folder) return unused;
-    const std::string lead = out_dir.empty() || out_dir.back() == '/' ? out_dir : out_dir + "/";
-    // A listing that fails part way gives the names read until then.
-    while (const struct dirent* entry = readdir(folder)) {
+FolderListing list_folder(const std::string& dir) {
+    FolderListing listing;
+    DIR* folder = opendir(dir.empty() ? "." : dir.c_str());
+    if (!folder) return listing;
+    for (;;) {
+        errno = 0;
+        const struct dirent* entry = readdir(folder);
+        if (!entry) {
+            listing.whole = errno == 0;
+            break;
+        }
         const std::string_view name = entry->d_name;
-        if (name == "." || name == "..") continue;
-        if (follows_naming(name, prefix) && !named.count(name) && !is_folder(lead + entry->d_name, entry->d_type))
-            unused.emplace_back(name);
+        if (name != "." && name != "..") listing.entries.emplace_back(name, entry->d_type);
     }
     closedir(folder);
+    return listing;
+}
+
+std::vector<std::string> unused_images(const std::string& out_dir, const FolderListing& listing,
+                                       const std::string& prefix, const std::set<std::string_view>& named) {
+    std::vector<std::string> unused;
+    const std::string lead = out_dir.empty() || out_dir.back() == '/' ? out_dir : out_dir + "/";
+    for (const auto& [name, type] : listing.entries)
+        if (follows_naming(name, prefix) && !named.count(name) && !is_folder(lead + name, type))
+            unused.push_back(name);
     std::sort(unused.begin(), unused.end());
     return unused;
 }

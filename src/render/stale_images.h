@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "render/equation_pages.h"
@@ -27,10 +28,20 @@ std::string image_prefix(const EquationPages& doc, const std::string& document);
 // ".png" or ".svg".
 bool follows_naming(std::string_view name, std::string_view prefix);
 
-// The files of `out_dir` that follow the naming and are not in `named`,
-// in name order.
-std::vector<std::string> unused_images(const std::string& out_dir, const std::string& prefix,
-                                       const std::set<std::string_view>& named);
+// The names in a folder, each with the type its listing gives (a dirent
+// d_type), read once for all that is asked of the folder after a run.
+struct FolderListing {
+    std::vector<std::pair<std::string, unsigned char>> entries;  // "." and ".." left out
+    bool whole = false;  // opened and read to its end
+};
+
+FolderListing list_folder(const std::string& dir);
+
+// The files of the listed `out_dir` that follow the naming and are not in
+// `named`, in name order. A listing that failed part way gives the names
+// read until then.
+std::vector<std::string> unused_images(const std::string& out_dir, const FolderListing& listing,
+                                       const std::string& prefix, const std::set<std::string_view>& named);
 
 struct Pruning {
     std::vector<std::string> removed;
