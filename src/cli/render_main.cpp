@@ -320,6 +320,72 @@ FigureOutcome make_figures(const std::vector<FigureFile>& figures, const RenderJ
 // Renders one document; returns its exit status. `label` goes before every
 // line said about it when the run has several documents. The images new or
 // changed in this run are added to `changed`.
+// Chooses what to typeset while the confinement (asking kpsewhich,
+// reading the paper's folder) is made beside it, on another core: a render
+// of a few changed formulas waits for the longer of the two, not for both.
+// An unchanged document typesets nothing and does not use the confinement.
+// `confine_error` is "" when it was made.
+IncrementalRun plan_beside_confinement(const Arguments& args, const EquationPages& doc, bool has_figures,
+                                       const std::string& document, RenderJob& job,
+                                       std::vector<std::string>& notes, std::string& confine_error) {
+    confine_error = "the tools' confinement could not be made";
+    const auto confine = [&] {
+        try {
+            if (confine_paper(job.latex.paper_folder, job.scratch, job.latex.latex, args.trust_paper,
+                              job.latex.confinement, confine_error))
+                confine_error.clear();
+        } catch (...) {
+            // Not made: said by the error as it stands.
+        }
+    };
+    SideWork confining;
+    if (!doc.pages.empty() || has_figures) {
+        try {
+            confining.thread = std::thread(confine);
+        } catch (const std::system_error&) {
+            confine();  // no thread to be had: now, here
+        }
+    }
+    return plan_incremental(doc, document, job, args.incremental, notes);
+}
+
+// A format of the preamble being looked for or dumped beside the render.
+struct FormatDump {
+    FormatCache cache;
+    std::string key;
+    SideWork work;
+};
+
+// latex starts from the preamble dumped before, when nothing it was made
+// from has changed. Otherwise a new one is dumped beside the run, for the
+// renders after this one, when they are likely and the dump costs this run
+// little: the document was rendered here before (it is being edited), or
+// its typesetting outlasts the dump. A small paper rendered once, as in a
+// batch, does not wait for a format it will never use.
+void start_from_format(const EquationPages& doc, const IncrementalRun& incremental, bool force, RenderJob& job,
+                       FormatDump& dump) {
+    if (incremental.todo.pages.empty() || document_begin_line(doc) == doc.head.size()) return;
+    dump.cache = open_format_cache();
+    if (dump.cache.folder.empty()) return;
+    dump.key = format_key(doc, job.latex, job.scratch);
+    if (!force) job.latex.format = kept_format(dump.cache, dump.key, job.scratch);
+    const bool worth_it = incremental.reused > 0 || !incremental.failed_before.empty() ||
+                          incremental.todo.pages.size() >= kFormulasOutlastingADump;
+    if (!job.latex.format.empty() || !worth_it) return;
+    const std::string folder = (std::filesystem::path(job.scratch) / "format").string();
+    try {
+        dump.work.thread = std::thread([&doc, &job, &dump, folder] {
+            try {
+                make_format(doc, job.latex, dump.cache, dump.key, folder, job.scratch);
+            } catch (...) {
+                // No format kept: the next render reads the preamble again.
+            }
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had: no format this time.
+    }
+}
+
 int render_document(const Arguments& args, const std::string& document, const std::string& label,
                     std::vector<std::string>& changed) {
     const auto start = std::chrono::steady_clock::now();
@@ -341,73 +407,21 @@ int render_document(const Arguments& args, const std::string& document, const st
     job.scratch = make_scratch_folder(error);
     if (job.scratch.empty()) return cannot(error);
     claim_scratch_folder(job.scratch);
-    // The confinement (asking kpsewhich, reading the paper's folder) is
-    // made while the manifest is read, on another core: a render of a few
-    // changed formulas waits for the longer of the two, not for both. An
-    // unchanged document typesets nothing and does not use it.
-    bool confined = false;
-    std::string confine_error = "the tools' confinement could not be made";
-    const auto confine = [&] {
-        try {
-            confined = confine_paper(job.latex.paper_folder, job.scratch, job.latex.latex, args.trust_paper,
-                                     job.latex.confinement, confine_error);
-        } catch (...) {
-            confined = false;
-        }
-    };
-    SideWork confining;
-    if (!doc.pages.empty() || !figures.empty()) {
-        try {
-            confining.thread = std::thread(confine);
-        } catch (const std::system_error&) {
-            confine();  // no thread to be had: now, here
-        }
-    }
     std::vector<std::string> notes;
-    IncrementalRun incremental = plan_incremental(doc, document, job, args.incremental, notes);
-    confining.wait();
+    std::string confine_error;
+    IncrementalRun incremental = plan_beside_confinement(args, doc, !figures.empty(), document, job, notes,
+                                                         confine_error);
     for (const std::string& note : notes) say(label + note);
     if (!incremental.todo.pages.empty() || !figures.empty()) {
-        if (!confined) return cannot(confine_error);
+        if (!confine_error.empty()) return cannot(confine_error);
         if (!job.latex.confinement.note.empty()) say("note: " + job.latex.confinement.note);
     }
-
-    // latex starts from the preamble dumped before, when nothing it was made
-    // from has changed. Otherwise a new one is dumped beside the run, for
-    // the renders after this one, when they are likely and the dump costs
-    // this run little: the document was rendered here before (it is being
-    // edited), or its typesetting outlasts the dump. A small paper rendered
-    // once, as in a batch, does not wait for a format it will never use.
-    FormatCache cache;
-    std::string format_key_now;
-    if (!incremental.todo.pages.empty() && document_begin_line(doc) < doc.head.size()) {
-        cache = open_format_cache();
-        if (!cache.folder.empty()) {
-            format_key_now = format_key(doc, job.latex, job.scratch);
-            if (!args.incremental.force) job.latex.format = kept_format(cache, format_key_now, job.scratch);
-        }
-    }
-    SideWork dumping;
-    const bool dump_worth_it = incremental.reused > 0 || !incremental.failed_before.empty() ||
-                               incremental.todo.pages.size() >= kFormulasOutlastingADump;
-    if (!format_key_now.empty() && job.latex.format.empty() && dump_worth_it) {
-        const std::string folder = (std::filesystem::path(job.scratch) / "format").string();
-        try {
-            dumping.thread = std::thread([&doc, &job, &cache, &format_key_now, folder] {
-                try {
-                    make_format(doc, job.latex, cache, format_key_now, folder, job.scratch);
-                } catch (...) {
-                    // No format kept: the next render reads the preamble again.
-                }
-            });
-        } catch (const std::system_error&) {
-            // No thread to be had: no format this time.
-        }
-    }
+    FormatDump dump;
+    start_from_format(doc, incremental, args.incremental.force, job, dump);
 
     Progress progress = make_progress(incremental.todo.pages.size());
     const RenderOutcome outcome = render_formulas(incremental.todo, job, progress);
-    dumping.wait();
+    dump.work.wait();
     const FigureOutcome figured = make_figures(figures, job);
     remove_scratch_folders();
     clear_progress(progress);
